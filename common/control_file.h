@@ -1,0 +1,32 @@
+// Rules for the small control files on the boot medium: existence, reading a
+// bounded value, cutting it at its first separator, and numbers.
+#pragma once
+
+#include <stddef.h>
+
+namespace ob {
+
+// A path "exists" when it opens for reading (a directory counts); it is
+// closed again at once.
+bool path_exists(const char* path);
+
+// Reads at most `limit` bytes (limit < size) of `path` into buf, always
+// NUL-terminated. Returns the number of bytes read, or -1 when the file does
+// not open (buf is then the empty string).
+long read_control_file(const char* path, char* buf, size_t size, size_t limit);
+
+// Cuts text in place at the first of the characters in `separators`.
+void cut_at_any(char* text, const char* separators);
+
+// Separator sets: obinit also cuts at a carriage return; the menu's time-out
+// file is cut only at its line feed.
+constexpr const char* value_separators = " \t\n";
+constexpr const char* init_value_separators = " \t\n\r";
+constexpr const char* line_separator = "\n";
+
+// The decimal value of text as atoi() reads it (leading white space and a
+// sign allowed, no digits gives 0), without atoi's overflow hazard: values out
+// of the int range are clamped.
+int control_number(const char* text);
+
+}  // namespace ob
