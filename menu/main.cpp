@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "orbiel.h"
+
+int main(int argc, char** argv) { return orbiel::orbiel_main(argc, argv); }
