@@ -1,1 +1,6 @@
-int main() { return 0; }
+#include "kernel.h"
+#include "obinit.h"
+
+int main(int argc, char** argv, char** envp) {
+    ob::kernel().exit(obinit::obinit_main(argc, argv, envp));
+}

@@ -8,10 +8,21 @@
 #include <stddef.h>
 #include <sys/types.h>
 
+#include <string>
+
+// glibc's <sys/sysmacros.h> defines makedev() as a macro with the C library's
+// own 64-bit encoding. obinit::makedev is the kernel's 32-bit encoding that
+// mknod takes, so the macro must never replace its name. (Our files do not
+// include sysmacros; this guards against a header that drags it in.)
+#ifdef makedev
+#undef makedev
+#endif
+
 namespace obinit {
 
-constexpr size_t boot_device_size = 32;  // "/dev/" + partition name, at most 31 characters
-constexpr size_t selection_size = 129;   // at most 128 bytes read from the selection file
+constexpr size_t boot_device_size = 32;   // "/dev/" + partition name, at most 31 characters
+constexpr size_t selection_size = 129;    // at most 128 bytes read from the selection file
+constexpr size_t volume_label_size = 17;  // an ext volume name is 16 bytes, not always terminated
 
 struct RunState {
     int command_code = 0;
@@ -19,7 +30,8 @@ struct RunState {
     char boot_device[boot_device_size] = {};
     bool menu_skipped = false;
     char selection[selection_size] = {};
-    char* const* argv = nullptr;  // handed unchanged to every init started
+    char volume_label[volume_label_size] = {};  // label candidate of the partition scan
+    char* const* argv = nullptr;                // handed unchanged to every init started
     char* const* envp = nullptr;
 };
 
@@ -39,7 +51,33 @@ dev_t makedev(unsigned major, unsigned minor);
 bool kernel_image_present();
 void load_box_modules();  // "modprobe dreambox_rc2" and the model's modules
 
+// The start-up's decisions, each a small rule of its own.
+int command_code_from(const char* argument);  // "start..." 900, "link" 999, else its number
+bool gate_passes(int command_code, pid_t pid);
+bool release_supported(const char* release);  // a 3.4 or 3.14 kernel
+// The first line of a file, of any length, without its line feed ("" when
+// the file does not open).
+std::string read_first_line(const char* path);
+
+// Box set-up before the menu, and the menu itself.
+void apply_box_settings();  // video mode, colour format, remote-control mask
+void run_menu();
+
+// The selection: read from the medium into state().selection; anything that
+// is not a plain directory name becomes "Flash".
+void read_selection();
+bool plain_image_name(const char* name);
+
 // Boot medium discovery.
+struct Partition {
+    int major = 0;
+    int minor = 0;
+    char device[boot_device_size] = {};  // "/dev/" and the name
+};
+// One line of /proc/partitions (without its line feed): true when it is a
+// partition that may carry the boot medium (disk partitions of major 8,
+// card partitions of major 179) and its device path fits boot_device.
+bool boot_candidate(const char* line, Partition& out);
 bool find_boot_medium();
 void read_volume_label(const char* device);
 int mount_boot_medium();

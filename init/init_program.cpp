@@ -1,0 +1,53 @@
+// Handing process 1 over to the init program of the running root.
+#include <sys/stat.h>
+
+#include "box_model.h"
+#include "control_file.h"
+#include "kernel.h"
+#include "obinit.h"
+
+namespace obinit {
+
+namespace {
+
+// In order of preference; when neither is there, the classic path is tried
+// without looking.
+constexpr const char* tested_init_programs[] = {"/sbin/init.sysvinit", "/lib/systemd/systemd"};
+constexpr const char* last_init_program = "/sbin/init";
+
+struct KernelFile {
+    int box_model;
+    const char* path;
+};
+constexpr KernelFile kernel_files[] = {
+    {ob::model_dm520, "/boot/vmlinux.gz"},
+    {ob::model_dm900, "/boot/zImage"},
+};
+constexpr const char* other_kernel_file = "/boot/vmlinux.bin";
+
+const char* choose_init_program() {
+    for (const char* program : tested_init_programs)
+        if (ob::path_exists(program)) return program;
+    return last_init_program;
+}
+
+}  // namespace
+
+void start_init() {
+    const RunState& s = state();
+    ob::kernel().execve(choose_init_program(), s.argv, s.envp);
+    ob::print_to(2, "\nOrbiel booting failed :-(\n\n");
+    ob::kernel().exit(0);
+    __builtin_unreachable();  // the seam's exit does not return, but a virtual call hides that
+}
+
+// lstat, so that a kernel file kept as a (even dangling) link counts.
+bool kernel_image_present() {
+    const char* path = other_kernel_file;
+    for (const KernelFile& file : kernel_files)
+        if (file.box_model == state().box_model) path = file.path;
+    struct stat st;
+    return ob::kernel().lstat(path, &st) == 0;
+}
+
+}  // namespace obinit

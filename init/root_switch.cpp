@@ -1,0 +1,144 @@
+// Making an image directory on the medium the root of process 1 and handing
+// over to the image's own init program.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "control_file.h"
+#include "kernel.h"
+#include "obinit.h"
+
+namespace obinit {
+
+namespace {
+
+// Trees carried from the flash root into the image. The medium is bound, not
+// moved, so it stays mounted outside the new root as well; /sys and /dev
+// belong to the image from now on. Targets the image lacks are skipped (the
+// mount fails): such an image simply goes without that tree.
+struct CarryOver {
+    const char* source;
+    const char* target_below_root;
+    unsigned long flags;
+};
+constexpr CarryOver carry_overs[] = {
+    {"/media/ob", "/media/ob", MS_BIND},
+    {"/sys", "/sys", MS_MOVE},
+    {"/dev", "/dev", MS_MOVE},
+};
+
+// Kernel file systems for an image whose init expects them mounted already.
+struct KernelFs {
+    const char* source;
+    const char* target;
+    const char* type;
+    unsigned long flags;
+    const char* data;
+    const char* error_prefix;  // nullptr: a failure is expected and not worth a line
+};
+constexpr KernelFs kernel_filesystems[] = {
+    {"devtmpfs", "/dev", "devtmpfs", MS_MGC_VAL, "mode=755", nullptr},
+    {"proc", "/proc", "proc", 0, nullptr, "/proc"},
+    {"sysfs", "/sys", "sysfs", 0, nullptr, "/sys"},
+    {"tmpfs", "/run", "tmpfs", MS_MGC_VAL | MS_NOSUID | MS_NODEV, "mode=755", "/run"},
+    {"devpts", "/dev/pts", "devpts", MS_MGC_VAL | MS_NOSUID | MS_NOEXEC, "gid=5,mode=620", nullptr},
+};
+
+// The images' own init programs that take care of the kernel file systems.
+constexpr const char* managing_inits[] = {"/sbin/init.sysvinit", "/lib/systemd/systemd"};
+constexpr const char* plain_init = "/sbin/init";
+
+constexpr const char* console = "/dev/console";
+
+// Everything after switch_root changes the image's files, so the new root
+// must be a directory that can be entered and must not be the running root
+// itself (a link pointing there would make the image preparation edit the
+// flash). Reports and returns false otherwise; nothing is mounted yet.
+bool can_enter(const char* new_root) {
+    struct stat root_dir;
+    struct stat image_dir;
+    const char* problem = nullptr;
+    if (ob::kernel().stat(new_root, &image_dir) != 0) {
+        problem = strerror(errno);
+    } else if (!S_ISDIR(image_dir.st_mode)) {
+        problem = strerror(ENOTDIR);
+    } else if (ob::kernel().stat("/", &root_dir) == 0 && root_dir.st_dev == image_dir.st_dev &&
+               root_dir.st_ino == image_dir.st_ino) {
+        problem = "it is the running root";
+    } else if (ob::kernel().chdir(new_root) != 0) {
+        problem = strerror(errno);
+    }
+    if (problem == nullptr) return true;
+    ob::printf_to(2, "Orbiel: cannot enter image directory %s: %s\n", new_root, problem);
+    return false;
+}
+
+void reopen_console() {
+    ob::kernel().close(0);
+    const int fd = ob::kernel().open(console, O_RDWR);
+    if (fd < 0) return;
+    if (fd != 0) {
+        ob::kernel().dup2(fd, 0);
+        ob::kernel().close(fd);
+    }
+    ob::kernel().dup2(0, 1);
+    ob::kernel().dup2(0, 2);
+}
+
+void mount_kernel_filesystems() {
+    for (const KernelFs& fs : kernel_filesystems)
+        if (ob::kernel().mount(fs.source, fs.target, fs.type, fs.flags, fs.data) != 0 &&
+            fs.error_prefix != nullptr)
+            ob::print_error(fs.error_prefix);
+}
+
+// If the image's init cannot be executed, start_init tries the others.
+[[noreturn]] void execute(const char* program) {
+    ob::kernel().execve(program, state().argv, state().envp);
+    start_init();
+}
+
+}  // namespace
+
+int switch_root(const char* new_root) {
+    std::string targets[sizeof carry_overs / sizeof carry_overs[0]];
+    for (size_t i = 0; i < sizeof carry_overs / sizeof carry_overs[0]; ++i)
+        targets[i] = std::string(new_root) + carry_overs[i].target_below_root;
+
+    if (!can_enter(new_root)) return 1;  // also makes new_root the working directory
+    for (size_t i = 0; i < sizeof carry_overs / sizeof carry_overs[0]; ++i)
+        ob::kernel().mount(carry_overs[i].source, targets[i].c_str(), nullptr, carry_overs[i].flags,
+                           nullptr);
+
+    if (ob::kernel().mount(".", "/", nullptr, MS_BIND, nullptr) != 0 ||
+        ob::kernel().chroot(".") != 0 || ob::kernel().chdir("/") != 0)
+        ob::print_error("moving rootdir");
+    // Even without the root mount the boot goes on inside the image directory.
+    ob::kernel().chroot(".");
+    ob::kernel().chdir("/");
+
+    reopen_console();
+    return 0;
+}
+
+void start_image_init() {
+    ob::print_to(2, "Continue booting...\n");
+    for (const char* program : managing_inits)
+        if (ob::path_exists(program)) execute(program);
+
+    // A plain init needs what the menu stage would have set up, and input
+    // devices for a keyboard.
+    if (state().menu_skipped) {
+        make_device_nodes();
+        load_box_modules();
+    }
+    ob::kernel().system("modprobe usbhid");
+    mount_kernel_filesystems();
+    execute(plain_init);
+}
+
+}  // namespace obinit
