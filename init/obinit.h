@@ -31,7 +31,8 @@ struct RunState {
     bool menu_skipped = false;
     char selection[selection_size] = {};
     char volume_label[volume_label_size] = {};  // label candidate of the partition scan
-    char* const* argv = nullptr;                // handed unchanged to every init started
+    bool patch_units = false;     // the image root holds the model's kernel: edit its systemd units
+    char* const* argv = nullptr;  // handed unchanged to every init started
     char* const* envp = nullptr;
 };
 
@@ -90,10 +91,22 @@ void make_device_nodes();
 int switch_root(const char* new_root);
 [[noreturn]] void start_image_init();
 
-// Image root preparation and flash emulation.
+// Image root preparation (file edits: file_edit.h).
 void prepare_image_root();
+int comment_out_fstab();    // 0 rewritten, 1 when /etc/fstab cannot be read or rewritten
+int patch_systemd_units();  // 0
+
+// Flash emulation: a loop device over a file in /var/volatile in place of one
+// flash device. Both return 0 in every case.
+int emulate_mtd(int partition, int loop, int blocks);
+int emulate_mmcblk(int device, int loop, int blocks);
+// False (after its message, if any) when the loop device was not set up.
+bool attach_backing_file(const char* backing_file, const char* loop_node, const char* name,
+                         int blocks);
 
 // Maintenance commands.
 [[noreturn]] void run_maintenance(int command_code);
+void swapoff_listed();
+int prepare_medium_remount();  // 1 inside an image root, else 0
 
 }  // namespace obinit

@@ -1,0 +1,171 @@
+#include "file_edit.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <memory>
+#include <new>
+
+#include "kernel.h"
+
+namespace obinit {
+
+namespace {
+
+// Symbolic links followed before an edit gives up (the kernel itself
+// follows at most 40; an image needs one or two).
+constexpr int max_link_hops = 16;
+
+// Suffix of the temporary file that becomes the edited file.
+constexpr const char* new_file_suffix = ".obnew";
+
+bool write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ob::kernel().write(fd, data, size);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string directory_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+const char* find_bytes(const char* start, const char* end, const char* pattern, size_t length) {
+    if (start == nullptr || end == nullptr || end < start) return nullptr;
+    for (const char* p = start; static_cast<size_t>(end - p) >= length; ++p) {
+        if (memcmp(p, pattern, length) == 0) return p;
+    }
+    return nullptr;
+}
+
+bool resolve_edit_target(const char* path, std::string& target) {
+    target = path;
+    for (int hop = 0; hop < max_link_hops; ++hop) {
+        struct stat st;
+        // A name that is missing or no link is the file itself; opening it
+        // decides what happens next.
+        if (ob::kernel().lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        char link[PATH_MAX];
+        ssize_t n = ob::kernel().readlink(target.c_str(), link, sizeof link);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof link) return false;
+        std::string next(link, static_cast<size_t>(n));
+        if (next[0] != '/') {
+            std::string dir = directory_of(target);
+            next = (dir == "/" ? dir : dir + "/") + next;
+        }
+        target = next;
+    }
+    return false;
+}
+
+bool read_whole_file(int fd, const struct stat& st, char*& data, size_t& size) {
+    data = nullptr;
+    size = 0;
+    if (!S_ISREG(st.st_mode) || st.st_size < 0) return false;
+    if (static_cast<uintmax_t>(st.st_size) > SIZE_MAX / 2) return false;
+    const size_t want = static_cast<size_t>(st.st_size);
+    // One spare byte, so that an empty file still gets a buffer of its own.
+    char* buffer = new (std::nothrow) char[want + 1];
+    if (buffer == nullptr) return false;
+    size_t got = 0;
+    while (got < want) {
+        ssize_t n = ob::kernel().read(fd, buffer + got, want - got);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    if (got != want) {
+        delete[] buffer;
+        return false;
+    }
+    data = buffer;
+    size = want;
+    return true;
+}
+
+bool rewrite_file(const char* path, const struct stat& old, const FilePart* parts, size_t count) {
+    const std::string temporary = std::string(path) + new_file_suffix;
+    // O_NOFOLLOW: a link planted under the temporary name must not redirect
+    // the new contents somewhere else.
+    int fd = ob::kernel().open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW,
+                               old.st_mode & 07777);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = write_all(fd, parts[i].data, parts[i].size);
+    // The file-creation mask may have narrowed the mode given to open.
+    ok = ok && ob::kernel().fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && ob::kernel().fchown(fd, old.st_uid, old.st_gid) == 0;
+    ok = ok && ob::kernel().fsync(fd) == 0;
+    ok = ob::kernel().close(fd) == 0 && ok;
+    ok = ok && ob::kernel().rename(temporary.c_str(), path) == 0;
+    if (!ok) {
+        const int saved = errno;
+        ob::kernel().unlink(temporary.c_str());
+        errno = saved;
+    }
+    return ok;
+}
+
+int replace_in_file(const char* text, const char* replacement, const char* path) {
+    const size_t text_size = strlen(text);
+    const size_t replacement_size = strlen(replacement);
+    // An empty text occurs everywhere and would never let the search move on.
+    if (text_size == 0) return 0;
+
+    std::string target;
+    if (!resolve_edit_target(path, target)) return 0;
+    int fd = ob::kernel().open(target.c_str(), O_RDONLY);
+    if (fd < 0) return 0;
+    struct stat st;
+    char* raw = nullptr;
+    size_t size = 0;
+    bool read_ok = ob::kernel().fstat(fd, &st) == 0 && read_whole_file(fd, st, raw, size);
+    ob::kernel().close(fd);
+    if (!read_ok) return 0;
+    std::unique_ptr<char[]> contents(raw);
+    const char* const begin = contents.get();
+    const char* const end = begin + size;
+
+    if (find_bytes(begin, end, replacement, replacement_size) != nullptr) return 0;
+
+    size_t occurrences = 0;
+    for (const char* p = begin; (p = find_bytes(p, end, text, text_size)) != nullptr;
+         p += text_size)
+        ++occurrences;
+    if (occurrences == 0) return 0;
+
+    const size_t new_size = size - occurrences * text_size + occurrences * replacement_size;
+    std::unique_ptr<char[]> edited(new (std::nothrow) char[new_size + 1]);
+    if (!edited) return 0;
+    char* out = edited.get();
+    const char* rest = begin;
+    for (const char* hit; (hit = find_bytes(rest, end, text, text_size)) != nullptr;
+         rest = hit + text_size) {
+        memcpy(out, rest, static_cast<size_t>(hit - rest));
+        out += hit - rest;
+        memcpy(out, replacement, replacement_size);
+        out += replacement_size;
+    }
+    memcpy(out, rest, static_cast<size_t>(end - rest));
+
+    const FilePart whole = {edited.get(), new_size};
+    rewrite_file(target.c_str(), st, &whole, 1);
+    return 0;
+}
+
+void remove_path(const char* path) {
+    if (ob::kernel().unlink(path) != 0 && errno == EISDIR) ob::kernel().rmdir(path);
+}
+
+}  // namespace obinit
