@@ -1,0 +1,192 @@
+#include "text.h"
+
+#include <limits.h>
+
+#include "kernel.h"
+#include "pixel.h"
+
+namespace orbiel {
+
+namespace {
+
+struct size_code_row {
+    int code;
+    FT_UInt pixels;
+};
+constexpr size_code_row text_sizes[] = {{0, 32}, {1, 24}, {2, 48}, {3, 64}};
+
+// Kerning is stated in the size the face has active. The cache activates a
+// size only when it renders a glyph it did not hold yet, so with the menu
+// switching between two sizes the face may still carry the other one: make
+// the size of this string the active one before its kerning is asked for.
+void activate_text_size() {
+    if (!use_kerning || manager == nullptr) return;
+    FTC_ScalerRec scaler = {};
+    scaler.face_id = desc.face_id;
+    scaler.width = desc.width;
+    scaler.height = desc.height;
+    scaler.pixel = 1;
+    FT_Size size;
+    FTC_Manager_LookupSize(manager, &scaler, &size);
+}
+
+// One character's glyph (into sbit) and its kerning against the previous
+// one. False when there is nothing to draw: no glyph or a failed lookup.
+bool look_up_glyph(char ch, int& kern) {
+    // Menu text is taken as signed bytes: 0x80..0xFF become negative codes,
+    // for which no font has a glyph.
+    const long code = static_cast<signed char>(ch);
+    if (code < 0) return false;
+    const FT_UInt index = FT_Get_Char_Index(face, static_cast<FT_ULong>(code));
+    if (index == 0) return false;
+    const FT_Error lookup_error = FTC_SBitCache_Lookup(cache, &desc, index, &sbit, nullptr);
+    if (lookup_error != 0) {
+        ob::printf_to(1,
+                      "Freetype <FTC_SBitCache_Lookup> fuer Zeichen %x \"%c\" fehlgeschlagen. "
+                      "Fehler: 0x%.2X>\n",
+                      static_cast<unsigned>(code), ch, static_cast<unsigned>(lookup_error));
+        return false;
+    }
+    kern = 0;
+    if (use_kerning) {
+        FT_Vector delta = {0, 0};
+        FT_Get_Kerning(face, prev_glyphindex, index, FT_KERNING_DEFAULT, &delta);
+        kern = static_cast<int>(delta.x >> 6);  // 26.6 to whole pixels, toward minus infinity
+        prev_glyphindex = index;
+    }
+    return true;
+}
+
+// Writes the set bits of the monochrome bitmap in sbit, run by run.
+void draw_glyph_bitmap(int left, int top, color c) {
+    if (sbit->format != FT_PIXEL_MODE_MONO || sbit->pitch <= 0 || sbit->buffer == nullptr) return;
+    pixel_writer pw;
+    if (!make_pixel_writer(c, pw)) return;
+    for (int r = 0; r < sbit->height; ++r) {
+        const FT_Byte* bits = sbit->buffer + r * sbit->pitch;
+        int c0 = 0;
+        while (c0 < sbit->width) {
+            if (!(bits[c0 >> 3] & (0x80 >> (c0 & 7)))) {
+                ++c0;
+                continue;
+            }
+            int c1 = c0;
+            while (c1 + 1 < sbit->width && (bits[(c1 + 1) >> 3] & (0x80 >> ((c1 + 1) & 7))))
+                ++c1;
+            pw.clipped_span(left + c0, left + c1, top + r);
+            c0 = c1 + 1;
+        }
+    }
+}
+
+int saturating_add(int a, int b) {
+    const long long sum = static_cast<long long>(a) + b;
+    return sum > INT_MAX ? INT_MAX : sum < INT_MIN ? INT_MIN : static_cast<int>(sum);
+}
+
+}  // namespace
+
+void set_text_size(int size_code) {
+    for (const size_code_row& row : text_sizes)
+        if (row.code == size_code) desc.width = desc.height = row.pixels;
+}
+
+FT_Error face_requester(FTC_FaceID face_id, FT_Library lib, FT_Pointer, FT_Face* aface) {
+    const char* path = static_cast<const char*>(face_id);
+    const FT_Error failed = FT_New_Face(lib, ob::kernel().host_path(path).c_str(), 0, aface);
+    if (failed != 0) ob::printf_to(1, "Freetype <Schrift \"%s\" fehlgeschlagen>\n", path);
+    return failed;
+}
+
+int render_glyph(char ch, int sx, int sy, int ex, color c) {
+    int kern = 0;
+    if (!look_up_glyph(ch, kern)) return 0;
+    // The fit test leaves the kerning out.
+    if (static_cast<long long>(sx) + sbit->xadvance >= ex) return -1;
+    draw_glyph_bitmap(saturating_add(saturating_add(sx, sbit->left), kern),
+                      saturating_add(sy, -sbit->top), c);
+    return sbit->xadvance + kern;
+}
+
+int text_width(const char* text, int size_code) {
+    set_text_size(size_code);
+    activate_text_size();
+    prev_glyphindex = 0;
+    int width = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        int kern = 0;
+        if (look_up_glyph(*p, kern)) width = saturating_add(width, sbit->xadvance + kern);
+    }
+    return width;
+}
+
+void render_text(const char* text, int x, int y, int width, int align, int size_code, color c) {
+    set_text_size(size_code);
+    if (align == 1 || align == 2) {
+        const int tw = text_width(text, size_code);
+        if (tw < width) {
+            const int room = static_cast<int>(static_cast<long long>(width) - tw > INT_MAX
+                                                  ? INT_MAX
+                                                  : static_cast<long long>(width) - tw);
+            x = saturating_add(x, align == 1 ? room / 2 : room);
+        }
+    }
+    const int ex = saturating_add(x, width);
+    activate_text_size();
+    prev_glyphindex = 0;
+    int pen = x;
+    for (const char* p = text; *p != '\0' && *p != '\n'; ++p) {
+        const int advance = render_glyph(*p, pen, y, ex, c);
+        if (advance == -1) break;
+        pen = saturating_add(pen, advance);
+    }
+}
+
+bool menu_font_init() {
+    error = FT_Init_FreeType(&library);
+    if (error != 0) {
+        ob::printf_to(1, "Freetype <FT_Init_FreeType fehlgeschlagen. Fehler: 0x%.2X>",
+                      static_cast<unsigned>(error));
+        library = nullptr;
+        return false;
+    }
+    error = FTC_Manager_New(library, 1, 2, 0, face_requester, nullptr, &manager);
+    if (error != 0) {
+        ob::printf_to(1, "Freetype <FTC_Manager_New fehlgeschlagen. Fehler: 0x%.2X>\n",
+                      static_cast<unsigned>(error));
+        manager = nullptr;
+        menu_font_done();
+        return false;
+    }
+    error = FTC_SBitCache_New(manager, &cache);
+    if (error != 0) {
+        ob::printf_to(1, "Freetype <FTC_SBitCache_New fehlgeschlagen. Fehler: 0x%.2X>\n",
+                      static_cast<unsigned>(error));
+        menu_font_done();
+        return false;
+    }
+    error = FTC_Manager_LookupFace(manager, static_cast<FTC_FaceID>(font), &face);
+    if (error != 0) {
+        ob::printf_to(1, "Freetype <FTC_Manager_LookupFace fehlgeschlagen. Fehler: 0x%.2X>\n",
+                      static_cast<unsigned>(error));
+        menu_font_done();
+        return false;
+    }
+    desc.face_id = static_cast<FTC_FaceID>(font);
+    desc.flags = FT_LOAD_MONOCHROME;
+    desc.width = desc.height = text_sizes[0].pixels;  // until the first text call sets it
+    use_kerning = (face->face_flags & FT_FACE_FLAG_KERNING) != 0;
+    return true;
+}
+
+void menu_font_done() {
+    if (manager != nullptr) FTC_Manager_Done(manager);
+    if (library != nullptr) FT_Done_FreeType(library);
+    manager = nullptr;
+    library = nullptr;
+    cache = nullptr;
+    face = nullptr;
+    sbit = nullptr;
+}
+
+}  // namespace orbiel
