@@ -1,0 +1,114 @@
+#include "image_list.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "control_file.h"
+#include "kernel.h"
+#include "medium.h"
+#include "menu_screen.h"
+
+namespace orbiel {
+
+char image_table[max_images + 1][label_size];
+int image_count = 0;
+char stored_selection[label_size + 1];
+int default_index = 0;
+
+namespace {
+
+constexpr size_t info_path_size = 128;
+constexpr size_t info_read_limit = 128;
+
+// Numbered images 1 to 8 carry their description in .obinfo.
+bool is_numbered_image(const std::string& name) {
+    return name.size() == 1 && name[0] >= '1' && name[0] <= '8';
+}
+
+// The first word of the image's .obinfo. When the file yields nothing the
+// description is the path itself, which at least tells the user where to
+// look.
+void read_description(char* info_path, char* description, size_t size) {
+    snprintf(description, size, "%s", info_path);
+    char text[info_read_limit + 1];
+    if (ob::read_control_file(info_path, text, sizeof text, info_read_limit) > 0)
+        snprintf(description, size, "%s", text);
+    cut_at_blank(description);
+}
+
+// "%s (%s)" of the digit and the description, the description shortened so
+// that the label keeps its closing parenthesis within 63 characters.
+void numbered_label(const std::string& name, const char* description, char* label) {
+    int room = static_cast<int>(label_size) - 1 - static_cast<int>(name.size()) - 3;
+    snprintf(label, label_size, "%s (%.*s)", name.c_str(), room, description);
+}
+
+bool take_image(const std::string& name, char* label) {
+    char info_path[info_path_size];
+    int n = snprintf(info_path, sizeof info_path, ob::image_info_format, name.c_str());
+    if (n < 0 || static_cast<size_t>(n) >= sizeof info_path) return false;
+    if (!ob::path_exists(info_path)) return false;
+    if (is_numbered_image(name)) {
+        char description[info_read_limit + 1];
+        read_description(info_path, description, sizeof description);
+        numbered_label(name, description, label);
+        return true;
+    }
+    if (name.size() >= label_size) {
+        // Cut, the name would boot a directory that does not exist.
+        ob::printf_to(2, "%s: image name longer than %zu characters, not listed\n", info_path,
+                      label_size - 1);
+        return false;
+    }
+    snprintf(label, label_size, "%s", name.c_str());
+    return true;
+}
+
+int compare_labels(const void* a, const void* b) {
+    return strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
+}
+
+}  // namespace
+
+void read_stored_selection() {
+    snprintf(stored_selection, sizeof stored_selection, "%s", ob::flash_name);
+    char text[label_size + 1];
+    if (ob::read_control_file(ob::selection_file, text, sizeof text, label_size) > 0)
+        memcpy(stored_selection, text, sizeof text);
+    cut_at_blank(stored_selection);
+}
+
+void scan_images() {
+    snprintf(image_table[0], label_size, "%s", ob::flash_name);
+    image_count = 0;
+    std::vector<std::string> names;
+    if (ob::kernel().list_dir(ob::images_dir, names) < 0) return;
+    for (const std::string& name : names) {
+        if (name.empty() || name[0] == '.') continue;
+        if (image_count == max_images) continue;
+        if (take_image(name, image_table[image_count + 1])) ++image_count;
+    }
+    qsort(image_table[1], static_cast<size_t>(image_count), label_size, compare_labels);
+}
+
+void entry_name(int k, char* name, size_t size) {
+    snprintf(name, size, "%s", image_table[k]);
+    name[strcspn(name, " ")] = '\0';
+}
+
+void find_preselection() {
+    default_index = 0;
+    for (int j = 0; j <= image_count; ++j) {
+        char name[label_size];
+        entry_name(j, name, sizeof name);
+        if (strcmp(name, stored_selection) == 0) default_index = j;
+        ob::printf_to(1, "%i: %s\n", j, image_table[j]);
+    }
+}
+
+}  // namespace orbiel

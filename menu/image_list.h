@@ -1,0 +1,32 @@
+// The entries of the menu: "Flash" first, then the images found on the
+// boot medium, and which of them the selection file names.
+#pragma once
+
+#include <stddef.h>
+
+namespace orbiel {
+
+constexpr int max_images = 12;
+// A label holds at most 63 characters.
+constexpr size_t label_size = 64;
+
+// Slot 0 is always "Flash"; slots 1..image_count the images, sorted.
+extern char image_table[max_images + 1][label_size];
+extern int image_count;
+// The first word of the selection file, "Flash" without one.
+extern char stored_selection[label_size + 1];
+// The entry whose name equals stored_selection; 0 when none does.
+extern int default_index;
+
+// Reads the selection file into stored_selection.
+void read_stored_selection();
+// Lists the image directories under /media/ob/ob that hold a .obinfo, at
+// most 12, sorted by byte order of their labels.
+void scan_images();
+// The name of entry k: its label up to the first space (a numbered image's
+// label carries its description after the digit).
+void entry_name(int k, char* name, size_t size);
+// Sets default_index and prints the list into the log.
+void find_preselection();
+
+}  // namespace orbiel
