@@ -97,8 +97,12 @@ void scan_images() {
 }
 
 void entry_name(int k, char* name, size_t size) {
-    snprintf(name, size, "%s", image_table[k]);
-    name[strcspn(name, " ")] = '\0';
+    if (size == 0) return;
+    size_t length = strnlen(image_table[k], label_size - 1);
+    length = strcspn(image_table[k], " ") < length ? strcspn(image_table[k], " ") : length;
+    if (length >= size) length = size - 1;
+    memcpy(name, image_table[k], length);
+    name[length] = '\0';
 }
 
 void find_preselection() {
