@@ -1,1 +1,943 @@
-// placeholder
+#include "fake_kernel.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+#include <stdexcept>
+
+namespace ob_test {
+
+namespace {
+
+// 2026-12-07 00:00:00 UTC.
+constexpr int64_t kStartMs = 1796601600000LL;
+constexpr int kMaxFds = 1024;
+constexpr int kMaxLinks = 40;
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    char small[256];
+    int needed = vsnprintf(small, sizeof small, fmt, args);
+    va_end(args);
+    if (needed < 0) return std::string();
+    if (static_cast<size_t>(needed) < sizeof small) return small;
+    std::string big(static_cast<size_t>(needed) + 1, '\0');
+    va_start(args, fmt);
+    vsnprintf(&big[0], big.size(), fmt, args);
+    va_end(args);
+    big.resize(static_cast<size_t>(needed));
+    return big;
+}
+
+std::string quoted(const char* text) {
+    return text != nullptr ? "\"" + std::string(text) + "\"" : "NULL";
+}
+
+std::deque<std::string> split_names(const std::string& path) {
+    std::deque<std::string> names;
+    size_t at = 0;
+    while (at < path.size()) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        if (end > at) names.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return names;
+}
+
+// True when path is dir or lies below it (both absolute and folded).
+bool is_within(const std::string& path, const std::string& dir) {
+    if (dir == "/") return true;
+    return path.compare(0, dir.size(), dir) == 0 &&
+           (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+std::string parent_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+std::string child_of(const std::string& dir, const std::string& name) {
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+// Removes a host tree, making directories writable first so that modes the
+// code under test chose never leave debris behind.
+void remove_tree(const std::string& host) {
+    struct stat st;
+    if (::lstat(host.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        ::chmod(host.c_str(), 0700);
+        if (DIR* dir = ::opendir(host.c_str())) {
+            std::vector<std::string> names;
+            while (struct dirent* entry = ::readdir(dir)) {
+                if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+                    names.emplace_back(entry->d_name);
+            }
+            ::closedir(dir);
+            for (const std::string& name : names)
+                remove_tree(host + "/" + name);
+        }
+        ::rmdir(host.c_str());
+    } else {
+        ::unlink(host.c_str());
+    }
+}
+
+int fail_with(int err) {
+    errno = err;
+    return -1;
+}
+
+bool refuse(int err) {
+    errno = err;
+    return false;
+}
+
+}  // namespace
+
+// ---- Default device behaviour ----
+
+ssize_t FakeDevice::read(void*, size_t) { return fail_with(EAGAIN); }
+ssize_t FakeDevice::write(const void* buf, size_t count) {
+    written.append(static_cast<const char*>(buf), count);
+    return static_cast<ssize_t>(count);
+}
+int FakeDevice::ioctl(unsigned long, void*) { return fail_with(ENOTTY); }
+void* FakeDevice::mmap(size_t, off_t) {
+    errno = EINVAL;
+    return MAP_FAILED;
+}
+bool FakeDevice::readable(int64_t) { return false; }
+int64_t FakeDevice::next_ready_ms() { return -1; }
+
+// ---- The fake's state ----
+
+struct FakeKernel::Impl {
+    // One open file description; dup2 copies share it.
+    struct Entry {
+        enum Kind { kConsole, kFile, kDevice } kind;
+        std::string path;  // as passed to open (the registered path for devices)
+        std::string host;  // the host file behind it
+        int host_fd = -1;
+        FakeDevice* device = nullptr;
+        int flags = 0;
+        ~Entry() {
+            if (host_fd >= 0) ::close(host_fd);
+            if (device != nullptr) ++device->closes;
+        }
+    };
+    // A mount: target and root are paths of the box tree (the temporary
+    // directory being "/"). Only binds and moves show another tree.
+    struct Mount {
+        std::string target;
+        std::string source;  // tree path shown at target; empty: shows itself
+    };
+    struct FailRule {
+        std::string prefix;
+        int err;
+        int times;
+    };
+    // A box path worked out: the tree path (before mounts), the host file,
+    // and the path as seen inside the root of the time.
+    struct Resolved {
+        std::string tree;
+        std::string host;
+        std::string box;
+    };
+
+    FakeKernel& self;
+    std::string temp;
+    std::string root = "/";
+    std::string cwd = "/";
+    std::vector<Mount> mounts;
+    std::vector<std::shared_ptr<Entry>> fds;
+    std::map<std::string, Node> host_nodes;  // host file -> recorded node
+    std::vector<FailRule> fail_rules;
+    std::map<std::string, int> open_failures;
+    std::map<void*, size_t> host_maps;
+    mode_t mask = 022;
+    unsigned long spare_us = 0;
+    ob::Kernel* previous = nullptr;
+
+    explicit Impl(FakeKernel& k) : self(k) {}
+
+    // Records a call; returns the error to fail it with, or 0.
+    int note(const std::string& line) {
+        self.calls.push_back(line);
+        for (FailRule& rule : fail_rules) {
+            if (rule.times == 0 || line.compare(0, rule.prefix.size(), rule.prefix) != 0) continue;
+            if (rule.times > 0) --rule.times;
+            return rule.err;
+        }
+        return 0;
+    }
+
+    // The tree path shown at `tree`: the longest mounted prefix is replaced
+    // once by the tree it shows.
+    std::string shown(const std::string& tree, bool use_mounts) const {
+        if (!use_mounts) return tree;
+        const Mount* best = nullptr;
+        for (const Mount& m : mounts) {
+            if (m.source.empty() || !is_within(tree, m.target)) continue;
+            if (best == nullptr || m.target.size() >= best->target.size()) best = &m;
+        }
+        if (best == nullptr) return tree;
+        std::string rest = tree.substr(best->target.size());
+        if (best->source == "/") return rest.empty() ? "/" : rest;
+        return best->source + rest;
+    }
+
+    std::string host_of(const std::string& tree, bool use_mounts) const {
+        std::string t = shown(tree, use_mounts);
+        return t == "/" ? temp : temp + t;
+    }
+
+    std::string box_of(const std::string& tree) const {
+        if (root == "/" || !is_within(tree, root)) return tree;
+        return tree.size() == root.size() ? "/" : tree.substr(root.size());
+    }
+
+    // Walks a path name by name, as the kernel does: ".." stops at the root,
+    // symbolic links are read from the host tree and followed inside it.
+    bool walk(const char* path, bool follow_last, const std::string& top, const std::string& here,
+              bool use_mounts, Resolved& out) const {
+        if (path == nullptr) return refuse(EFAULT);
+        if (*path == '\0') return refuse(ENOENT);
+        std::string tree = path[0] == '/' ? top : here;
+        std::deque<std::string> names = split_names(path);
+        int links = 0;
+        while (!names.empty()) {
+            std::string name = names.front();
+            names.pop_front();
+            if (name == ".") continue;
+            if (name == "..") {
+                if (tree != top && tree != "/") tree = parent_of(tree);
+                continue;
+            }
+            tree = child_of(tree, name);
+            if (names.empty() && !follow_last) break;
+            std::string host = host_of(tree, use_mounts);
+            struct stat st;
+            if (::lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
+            if (++links > kMaxLinks) return refuse(ELOOP);
+            char target[PATH_MAX];
+            ssize_t n = ::readlink(host.c_str(), target, sizeof target - 1);
+            if (n <= 0) continue;
+            target[n] = '\0';
+            tree = target[0] == '/' ? top : parent_of(tree);
+            std::deque<std::string> more = split_names(target);
+            names.insert(names.begin(), more.begin(), more.end());
+        }
+        out.tree = tree;
+        out.host = host_of(tree, use_mounts);
+        out.box = box_of(tree);
+        return true;
+    }
+
+    // A path of the code under test: fake root, working directory, mounts.
+    bool resolve(const char* path, bool follow_last, Resolved& out) const {
+        return walk(path, follow_last, root, cwd, true, out);
+    }
+    // A path of the test: the tree as prepared.
+    Resolved prepared(const std::string& path, bool follow_last) const {
+        Resolved out;
+        if (!walk(path.c_str(), follow_last, "/", "/", false, out))
+            throw std::runtime_error("fake kernel: cannot resolve " + path);
+        return out;
+    }
+
+    FakeDevice* device_at(const std::string& host) const {
+        for (const auto& entry : self.devices_) {
+            Resolved r;
+            if (walk(entry.first.c_str(), true, "/", "/", false, r) && r.host == host)
+                return entry.second.get();
+        }
+        return nullptr;
+    }
+    std::string device_path(const FakeDevice* device) const {
+        for (const auto& entry : self.devices_)
+            if (entry.second.get() == device) return entry.first;
+        return std::string();
+    }
+
+    Entry* entry(int fd) const {
+        if (fd < 0 || static_cast<size_t>(fd) >= fds.size()) return nullptr;
+        return fds[static_cast<size_t>(fd)].get();
+    }
+
+    int install(std::shared_ptr<Entry> e, int lowest = 0) {
+        for (int fd = lowest; fd < kMaxFds; ++fd) {
+            if (static_cast<size_t>(fd) >= fds.size()) fds.resize(static_cast<size_t>(fd) + 1);
+            if (!fds[static_cast<size_t>(fd)]) {
+                fds[static_cast<size_t>(fd)] = std::move(e);
+                return fd;
+            }
+        }
+        return fail_with(EMFILE);
+    }
+
+    std::shared_ptr<Entry> console() const {
+        auto e = std::make_shared<Entry>();
+        e->kind = Entry::kConsole;
+        e->path = "/dev/console";
+        e->flags = O_RDWR;
+        return e;
+    }
+
+    // Overlays a recorded node on what the host says about its stand-in file.
+    void overlay_node(const std::string& host, struct stat* st) const {
+        auto node = host_nodes.find(host);
+        if (node == host_nodes.end()) return;
+        st->st_mode = (node->second.mode & S_IFMT) | (node->second.mode & 07777 & ~mask);
+        st->st_rdev = node->second.dev;
+    }
+
+    int stat_host(const std::string& host, struct stat* st, bool follow) const {
+        int rc = follow ? ::stat(host.c_str(), st) : ::lstat(host.c_str(), st);
+        if (rc == 0) {
+            overlay_node(host, st);
+            return 0;
+        }
+        if (device_at(host) == nullptr) return -1;
+        memset(st, 0, sizeof *st);
+        st->st_mode = S_IFCHR | 0660;
+        return 0;
+    }
+
+    int need_dir(const Resolved& r) const {
+        struct stat st;
+        if (::stat(r.host.c_str(), &st) != 0) return errno;
+        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    }
+};
+
+// ---- Life cycle ----
+
+FakeKernel::FakeKernel() : now_ms(kStartMs), impl_(new Impl(*this)) {
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orbiel-fake-XXXXXX";
+    if (::mkdtemp(&pattern[0]) == nullptr)
+        throw std::runtime_error("fake kernel: mkdtemp " + pattern + ": " + strerror(errno));
+    impl_->temp = pattern;
+    for (int fd = 0; fd < 3; ++fd)
+        impl_->install(impl_->console());
+    impl_->previous = ob::set_kernel(this);
+}
+
+FakeKernel::~FakeKernel() {
+    ob::set_kernel(impl_->previous);
+    impl_->fds.clear();
+    for (const auto& map : impl_->host_maps)
+        ::munmap(map.first, map.second);
+    remove_tree(impl_->temp);
+}
+
+void FakeKernel::on_device_added(FakeDevice& device) {
+    if (auto* input = dynamic_cast<FakeInputDevice*>(&device)) input->kernel = this;
+}
+
+// ---- Preparing the tree ----
+
+std::string FakeKernel::host_root() const { return impl_->temp; }
+
+void FakeKernel::make_dir(const std::string& path) {
+    std::string so_far;
+    for (const std::string& name : split_names(path)) {
+        so_far += "/" + name;
+        Impl::Resolved r = impl_->prepared(so_far, true);
+        if (::mkdir(r.host.c_str(), 0755) != 0 && errno != EEXIST)
+            throw std::runtime_error("fake kernel: mkdir " + so_far + ": " + strerror(errno));
+    }
+}
+
+void FakeKernel::write_file(const std::string& path, const std::string& content, mode_t mode) {
+    make_dir(parent_of(path));
+    Impl::Resolved r = impl_->prepared(path, true);
+    int fd = ::open(r.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0;
+    for (size_t done = 0; ok && done < content.size();) {
+        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    if (fd >= 0) ok = ::fchmod(fd, mode) == 0 && ok;
+    if (fd >= 0) ::close(fd);
+    if (!ok) throw std::runtime_error("fake kernel: write " + path + ": " + strerror(errno));
+}
+
+void FakeKernel::make_symlink(const std::string& target, const std::string& path) {
+    make_dir(parent_of(path));
+    Impl::Resolved r = impl_->prepared(path, false);
+    if (::symlink(target.c_str(), r.host.c_str()) != 0)
+        throw std::runtime_error("fake kernel: symlink " + path + ": " + strerror(errno));
+}
+
+std::string FakeKernel::read_file(const std::string& path) const {
+    Impl::Resolved r;
+    if (!impl_->walk(path.c_str(), true, "/", "/", false, r)) return std::string();
+    int fd = ::open(r.host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    std::string content;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        content.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return content;
+}
+
+bool FakeKernel::exists(const std::string& path) const {
+    Impl::Resolved r;
+    struct stat st;
+    return impl_->walk(path.c_str(), false, "/", "/", false, r) &&
+           ::lstat(r.host.c_str(), &st) == 0;
+}
+
+FakeDevice* FakeKernel::device(const std::string& path) {
+    auto found = devices_.find(path);
+    return found != devices_.end() ? found->second.get() : nullptr;
+}
+
+// ---- Knobs and records ----
+
+void FakeKernel::fail(const std::string& prefix, int err, int times) {
+    impl_->fail_rules.push_back({prefix, err, times});
+}
+
+void FakeKernel::fail_open(const std::string& path, int err) { impl_->open_failures[path] = err; }
+
+void FakeKernel::add_mount(const std::string& target) {
+    Impl::Resolved r;
+    if (impl_->resolve(target.c_str(), true, r)) impl_->mounts.push_back({r.tree, std::string()});
+}
+
+std::vector<std::string> FakeKernel::calls_starting(const std::string& prefix) const {
+    std::vector<std::string> found;
+    for (const std::string& line : calls)
+        if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
+    return found;
+}
+
+// ---- Descriptors ----
+
+int FakeKernel::open(const char* path, int flags, mode_t mode) {
+    using Entry = Impl::Entry;
+    Impl::Resolved r;
+    if (!impl_->resolve(path, (flags & O_NOFOLLOW) == 0, r)) return -1;
+    FakeDevice* dev = impl_->device_at(r.host);
+    bool console = dev == nullptr && r.box == "/dev/console";
+    if (dev != nullptr || console) {
+        if (int err = impl_->note(format("open(\"%s\", 0x%x)", path, flags))) return fail_with(err);
+    }
+    for (const std::string& name : {std::string(path), r.box}) {
+        auto failure = impl_->open_failures.find(name);
+        if (failure != impl_->open_failures.end()) return fail_with(failure->second);
+    }
+    if (console) {
+        auto e = impl_->console();
+        e->flags = flags;
+        return impl_->install(e);
+    }
+    auto e = std::make_shared<Entry>();
+    e->path = path;
+    e->host = r.host;
+    e->flags = flags;
+    if (dev != nullptr) {
+        e->kind = Entry::kDevice;
+        e->path = impl_->device_path(dev);
+        e->device = dev;
+        ++dev->opens;
+        return impl_->install(e);
+    }
+    struct stat before;
+    bool existed = ::lstat(r.host.c_str(), &before) == 0;
+    e->kind = Entry::kFile;
+    e->host_fd = ::open(r.host.c_str(), flags | O_CLOEXEC, mode);
+    if (e->host_fd < 0) return -1;
+    if (!existed && (flags & O_CREAT) != 0) ::fchmod(e->host_fd, mode & 07777 & ~impl_->mask);
+    return impl_->install(e);
+}
+
+int FakeKernel::close(int fd) {
+    if (impl_->entry(fd) == nullptr) return fail_with(EBADF);
+    impl_->fds[static_cast<size_t>(fd)].reset();
+    return 0;
+}
+
+ssize_t FakeKernel::read(int fd, void* buf, size_t count) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    switch (e->kind) {
+        case Impl::Entry::kConsole:
+            return 0;
+        case Impl::Entry::kFile:
+            return ::read(e->host_fd, buf, count);
+        case Impl::Entry::kDevice:
+            return e->device->read(buf, count);
+    }
+    return fail_with(EBADF);
+}
+
+ssize_t FakeKernel::write(int fd, const void* buf, size_t count) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    switch (e->kind) {
+        case Impl::Entry::kConsole: {
+            const char* bytes = static_cast<const char*>(buf);
+            console_text.append(bytes, count);
+            if (fd == 1) stdout_text.append(bytes, count);
+            if (fd == 2) stderr_text.append(bytes, count);
+            return static_cast<ssize_t>(count);
+        }
+        case Impl::Entry::kFile:
+            return ::write(e->host_fd, buf, count);
+        case Impl::Entry::kDevice:
+            return e->device->write(buf, count);
+    }
+    return fail_with(EBADF);
+}
+
+off_t FakeKernel::lseek(int fd, off_t offset, int whence) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    if (e->kind != Impl::Entry::kFile) return fail_with(ESPIPE);
+    return ::lseek(e->host_fd, offset, whence);
+}
+
+int FakeKernel::ftruncate(int fd, off_t length) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    std::string line =
+        format("ftruncate(\"%s\", %lld)", e->path.c_str(), static_cast<long long>(length));
+    if (int err = impl_->note(line)) return fail_with(err);
+    if (e->kind != Impl::Entry::kFile) return fail_with(EINVAL);
+    return ::ftruncate(e->host_fd, length);
+}
+
+int FakeKernel::fsync(int fd) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    if (int err = impl_->note(format("fsync(\"%s\")", e->path.c_str()))) return fail_with(err);
+    return e->kind == Impl::Entry::kFile ? ::fsync(e->host_fd) : 0;
+}
+
+int FakeKernel::fstat(int fd, struct stat* st) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    if (e->kind == Impl::Entry::kFile) {
+        if (::fstat(e->host_fd, st) != 0) return -1;
+        impl_->overlay_node(e->host, st);
+        return 0;
+    }
+    memset(st, 0, sizeof *st);
+    st->st_mode = S_IFCHR | 0600;
+    if (e->kind == Impl::Entry::kConsole) st->st_rdev = makedev(5, 1);
+    impl_->overlay_node(e->host, st);
+    return 0;
+}
+
+int FakeKernel::fchmod(int fd, mode_t mode) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    return e->kind == Impl::Entry::kFile ? ::fchmod(e->host_fd, mode) : 0;
+}
+
+int FakeKernel::fchown(int fd, uid_t, gid_t) {
+    // Ownership is not modelled: the tests need not run as root.
+    return impl_->entry(fd) != nullptr ? 0 : fail_with(EBADF);
+}
+
+int FakeKernel::fcntl(int fd, int cmd, long arg) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    if (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) {
+        if (arg < 0 || arg >= kMaxFds) return fail_with(EINVAL);
+        return impl_->install(impl_->fds[static_cast<size_t>(fd)], static_cast<int>(arg));
+    }
+    if (e->kind == Impl::Entry::kFile && cmd != F_GETFD && cmd != F_SETFD)
+        return ::fcntl(e->host_fd, cmd, arg);
+    if (cmd == F_GETFL) return e->flags;
+    if (cmd == F_SETFL) e->flags = (e->flags & O_ACCMODE) | (static_cast<int>(arg) & ~O_ACCMODE);
+    return 0;
+}
+
+int FakeKernel::dup2(int oldfd, int newfd) {
+    if (int err = impl_->note(format("dup2(%d, %d)", oldfd, newfd))) return fail_with(err);
+    if (impl_->entry(oldfd) == nullptr || newfd < 0 || newfd >= kMaxFds) return fail_with(EBADF);
+    if (oldfd == newfd) return newfd;
+    if (static_cast<size_t>(newfd) >= impl_->fds.size())
+        impl_->fds.resize(static_cast<size_t>(newfd) + 1);
+    impl_->fds[static_cast<size_t>(newfd)] = impl_->fds[static_cast<size_t>(oldfd)];
+    return newfd;
+}
+
+int FakeKernel::ioctl(int fd, unsigned long request, void* arg) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    if (int err = impl_->note(format("ioctl(\"%s\", 0x%lx)", e->path.c_str(), request)))
+        return fail_with(err);
+    switch (e->kind) {
+        case Impl::Entry::kConsole:
+            return 0;
+        case Impl::Entry::kFile:
+            return fail_with(ENOTTY);
+        case Impl::Entry::kDevice:
+            e->device->ioctls.push_back(request);
+            return e->device->ioctl(request, arg);
+    }
+    return fail_with(EBADF);
+}
+
+int FakeKernel::poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) {
+    for (;;) {
+        int ready = 0;
+        int64_t next = -1;
+        for (nfds_t i = 0; i < nfds; ++i) {
+            struct pollfd& p = fds[i];
+            p.revents = 0;
+            if (p.fd < 0) continue;
+            Impl::Entry* e = impl_->entry(p.fd);
+            if (e == nullptr) {
+                p.revents = POLLNVAL;
+            } else if (e->kind == Impl::Entry::kFile) {
+                p.revents = static_cast<short>(p.events & (POLLIN | POLLOUT));
+            } else if (e->kind == Impl::Entry::kConsole) {
+                p.revents = static_cast<short>(p.events & POLLOUT);
+            } else {
+                short in = e->device->readable(now_ms) ? POLLIN : 0;
+                p.revents = static_cast<short>(p.events & (in | POLLOUT));
+                int64_t at = e->device->next_ready_ms();
+                if (at > now_ms && (next < 0 || at < next)) next = at;
+            }
+            if (p.revents != 0) ++ready;
+        }
+        if (ready > 0 || timeout_ms == 0) return ready;
+        int64_t deadline = timeout_ms > 0 ? now_ms + timeout_ms : -1;
+        if (next >= 0 && (deadline < 0 || next < deadline)) {
+            if (deadline >= 0) timeout_ms = static_cast<int>(deadline - next);
+            now_ms = next;
+        } else if (deadline >= 0) {
+            now_ms = deadline;
+            timeout_ms = 0;  // one last look at the deadline itself
+        } else {
+            return fail_with(EDEADLK);  // would wait forever
+        }
+    }
+}
+
+void* FakeKernel::mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) {
+        errno = EBADF;
+        return MAP_FAILED;
+    }
+    if (e->kind == Impl::Entry::kDevice) return e->device->mmap(length, offset);
+    if (e->kind == Impl::Entry::kConsole) {
+        errno = ENODEV;
+        return MAP_FAILED;
+    }
+    void* at = ::mmap(addr, length, prot, flags, e->host_fd, offset);
+    if (at != MAP_FAILED) impl_->host_maps[at] = length;
+    return at;
+}
+
+int FakeKernel::munmap(void* addr, size_t length) {
+    auto found = impl_->host_maps.find(addr);
+    if (found == impl_->host_maps.end()) return 0;  // device memory: the device owns it
+    impl_->host_maps.erase(found);
+    return ::munmap(addr, length);
+}
+
+// ---- Names ----
+
+int FakeKernel::stat(const char* path, struct stat* st) {
+    Impl::Resolved r;
+    if (!impl_->resolve(path, true, r)) return -1;
+    return impl_->stat_host(r.host, st, true);
+}
+
+int FakeKernel::lstat(const char* path, struct stat* st) {
+    Impl::Resolved r;
+    if (!impl_->resolve(path, false, r)) return -1;
+    return impl_->stat_host(r.host, st, false);
+}
+
+ssize_t FakeKernel::readlink(const char* path, char* buf, size_t size) {
+    Impl::Resolved r;
+    if (!impl_->resolve(path, false, r)) return -1;
+    return ::readlink(r.host.c_str(), buf, size);
+}
+
+int FakeKernel::mkdir(const char* path, mode_t mode) {
+    if (int err = impl_->note(format("mkdir(%s, %#o)", quoted(path).c_str(), mode)))
+        return fail_with(err);
+    Impl::Resolved r;
+    if (!impl_->resolve(path, false, r)) return -1;
+    if (::mkdir(r.host.c_str(), 0700) != 0) return -1;
+    ::chmod(r.host.c_str(), mode & 07777 & ~impl_->mask);
+    return 0;
+}
+
+int FakeKernel::rmdir(const char* path) {
+    if (int err = impl_->note(format("rmdir(%s)", quoted(path).c_str()))) return fail_with(err);
+    Impl::Resolved r;
+    if (!impl_->resolve(path, false, r)) return -1;
+    return ::rmdir(r.host.c_str());
+}
+
+int FakeKernel::unlink(const char* path) {
+    if (int err = impl_->note(format("unlink(%s)", quoted(path).c_str()))) return fail_with(err);
+    Impl::Resolved r;
+    if (!impl_->resolve(path, false, r)) return -1;
+    if (::unlink(r.host.c_str()) != 0) return -1;
+    impl_->host_nodes.erase(r.host);
+    return 0;
+}
+
+int FakeKernel::rename(const char* from, const char* to) {
+    std::string line = format("rename(%s, %s)", quoted(from).c_str(), quoted(to).c_str());
+    if (int err = impl_->note(line)) return fail_with(err);
+    Impl::Resolved a, b;
+    if (!impl_->resolve(from, false, a) || !impl_->resolve(to, false, b)) return -1;
+    if (::rename(a.host.c_str(), b.host.c_str()) != 0) return -1;
+    auto node = impl_->host_nodes.find(a.host);
+    impl_->host_nodes.erase(b.host);
+    if (node != impl_->host_nodes.end()) {
+        impl_->host_nodes[b.host] = node->second;
+        impl_->host_nodes.erase(a.host);
+    }
+    return 0;
+}
+
+int FakeKernel::link(const char* from, const char* to) {
+    std::string line = format("link(%s, %s)", quoted(from).c_str(), quoted(to).c_str());
+    if (int err = impl_->note(line)) return fail_with(err);
+    Impl::Resolved a, b;
+    if (!impl_->resolve(from, false, a) || !impl_->resolve(to, false, b)) return -1;
+    return ::link(a.host.c_str(), b.host.c_str());
+}
+
+int FakeKernel::symlink(const char* target, const char* linkpath) {
+    std::string line = format("symlink(%s, %s)", quoted(target).c_str(), quoted(linkpath).c_str());
+    if (int err = impl_->note(line)) return fail_with(err);
+    if (target == nullptr) return fail_with(EFAULT);
+    Impl::Resolved r;
+    if (!impl_->resolve(linkpath, false, r)) return -1;
+    return ::symlink(target, r.host.c_str());
+}
+
+int FakeKernel::mknod(const char* path, mode_t mode, dev_t dev) {
+    std::string line = format("mknod(%s, %#o, 0x%llx)", quoted(path).c_str(), mode,
+                              static_cast<unsigned long long>(dev));
+    if (int err = impl_->note(line)) return fail_with(err);
+    Impl::Resolved r;
+    if (!impl_->resolve(path, false, r)) return -1;
+    int fd = ::open(r.host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    ::close(fd);
+    impl_->host_nodes[r.host] = {mode, dev};
+    nodes[r.box] = {mode, dev};
+    return 0;
+}
+
+mode_t FakeKernel::umask(mode_t mask) {
+    impl_->note(format("umask(%#o)", mask));
+    mode_t old = impl_->mask;
+    impl_->mask = mask & 0777;
+    return old;
+}
+
+int FakeKernel::list_dir(const char* path, std::vector<std::string>& names) {
+    names.clear();
+    Impl::Resolved r;
+    if (!impl_->resolve(path, true, r)) return -1;
+    DIR* dir = ::opendir(r.host.c_str());
+    if (dir == nullptr) return -1;
+    while (struct dirent* entry = ::readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    return 0;
+}
+
+// ---- Mounts, root and swap ----
+
+int FakeKernel::mount(const char* source, const char* target, const char* type, unsigned long flags,
+                      const void* data) {
+    std::string line =
+        format("mount(%s, %s, %s, 0x%lx, %s)", quoted(source).c_str(), quoted(target).c_str(),
+               quoted(type).c_str(), flags, quoted(static_cast<const char*>(data)).c_str());
+    if (int err = impl_->note(line)) return fail_with(err);
+    Impl::Resolved t;
+    if (!impl_->resolve(target, true, t)) return -1;
+    if (int err = impl_->need_dir(t)) return fail_with(err);
+    std::vector<Impl::Mount>& mounts = impl_->mounts;
+    auto mounted_at = [&mounts](const std::string& tree) {
+        for (auto m = mounts.rbegin(); m != mounts.rend(); ++m)
+            if (m->target == tree) return std::prev(m.base());
+        return mounts.end();
+    };
+    if ((flags & MS_REMOUNT) != 0) {
+        return mounted_at(t.tree) != mounts.end() ? 0 : fail_with(EINVAL);
+    }
+    if ((flags & (MS_BIND | MS_MOVE)) == 0) {
+        mounts.push_back({t.tree, std::string()});
+        return 0;
+    }
+    Impl::Resolved s;
+    if (!impl_->resolve(source, true, s)) return -1;
+    struct stat st;
+    if (::stat(s.host.c_str(), &st) != 0) return -1;
+    std::string shows = impl_->shown(s.tree, true);
+    if ((flags & MS_MOVE) != 0) {
+        auto old = mounted_at(s.tree);
+        if (old != mounts.end()) mounts.erase(old);
+    }
+    // A mount onto "/" does not change what the process sees as its root;
+    // only the chroot that follows does.
+    mounts.push_back({t.tree, t.tree == "/" ? std::string() : shows});
+    return 0;
+}
+
+int FakeKernel::umount(const char* target) {
+    if (int err = impl_->note(format("umount(%s)", quoted(target).c_str()))) return fail_with(err);
+    Impl::Resolved t;
+    if (!impl_->resolve(target, true, t)) return -1;
+    std::vector<Impl::Mount>& mounts = impl_->mounts;
+    for (auto m = mounts.rbegin(); m != mounts.rend(); ++m) {
+        if (m->target == t.tree) {
+            mounts.erase(std::prev(m.base()));
+            return 0;
+        }
+    }
+    struct stat st;
+    return fail_with(::stat(t.host.c_str(), &st) == 0 ? EINVAL : ENOENT);
+}
+
+int FakeKernel::chdir(const char* path) {
+    if (int err = impl_->note(format("chdir(%s)", quoted(path).c_str()))) return fail_with(err);
+    Impl::Resolved r;
+    if (!impl_->resolve(path, true, r)) return -1;
+    if (int err = impl_->need_dir(r)) return fail_with(err);
+    impl_->cwd = r.tree;
+    return 0;
+}
+
+int FakeKernel::chroot(const char* path) {
+    if (int err = impl_->note(format("chroot(%s)", quoted(path).c_str()))) return fail_with(err);
+    Impl::Resolved r;
+    if (!impl_->resolve(path, true, r)) return -1;
+    if (int err = impl_->need_dir(r)) return fail_with(err);
+    impl_->root = r.tree;
+    return 0;
+}
+
+int FakeKernel::swapon(const char* path, int flags) {
+    std::string line = format("swapon(%s, 0x%x)", quoted(path).c_str(), flags);
+    if (int err = impl_->note(line)) return fail_with(err);
+    Impl::Resolved r;
+    struct stat st;
+    if (!impl_->resolve(path, true, r) || ::stat(r.host.c_str(), &st) != 0) return -1;
+    return 0;
+}
+
+int FakeKernel::swapoff(const char* path) {
+    if (int err = impl_->note(format("swapoff(%s)", quoted(path).c_str()))) return fail_with(err);
+    return 0;
+}
+
+void FakeKernel::sync() { impl_->note("sync()"); }
+
+// ---- System and processes ----
+
+int FakeKernel::uname(struct utsname* name) {
+    if (uname_fails) return fail_with(EFAULT);
+    memset(name, 0, sizeof *name);
+    snprintf(name->sysname, sizeof name->sysname, "%s", "Linux");
+    snprintf(name->nodename, sizeof name->nodename, "%s", "dreambox");
+    snprintf(name->release, sizeof name->release, "%s", release.c_str());
+    snprintf(name->version, sizeof name->version, "%s", "#1 SMP");
+    snprintf(name->machine, sizeof name->machine, "%s", "mips");
+    return 0;
+}
+
+pid_t FakeKernel::getpid() { return pid; }
+
+int FakeKernel::execve(const char* path, char* const argv[], char* const envp[]) {
+    if (int err = impl_->note(format("execve(%s)", quoted(path).c_str()))) return fail_with(err);
+    Impl::Resolved r;
+    if (!impl_->resolve(path, true, r)) return -1;
+    struct stat st;
+    if (::stat(r.host.c_str(), &st) != 0) return fail_with(ENOENT);
+    if (!S_ISREG(st.st_mode)) return fail_with(EACCES);
+    ExecCalled exec{path, {}, {}};
+    for (char* const* a = argv; a != nullptr && *a != nullptr; ++a)
+        exec.argv.emplace_back(*a);
+    for (char* const* e = envp; e != nullptr && *e != nullptr; ++e)
+        exec.envp.emplace_back(*e);
+    throw exec;
+}
+
+int FakeKernel::system(const char* command) {
+    if (int err = impl_->note(format("system(%s)", quoted(command).c_str()))) return fail_with(err);
+    if (command == nullptr) return 1;  // "a shell is available"
+    return on_system ? on_system(command) : 0;
+}
+
+pid_t FakeKernel::fork() {
+    if (int err = impl_->note("fork()")) return fail_with(err);
+    return fork_result;
+}
+
+void FakeKernel::exit(int status) {
+    impl_->note(format("exit(%d)", status));
+    throw ExitCalled{status, false};
+}
+
+void FakeKernel::exit_now(int status) {
+    impl_->note(format("_exit(%d)", status));
+    throw ExitCalled{status, true};
+}
+
+// ---- Time ----
+
+void FakeKernel::sleep_us(unsigned long microseconds) {
+    impl_->note(format("sleep(%lu)", microseconds));
+    impl_->spare_us += microseconds % 1000;
+    now_ms += static_cast<int64_t>(microseconds / 1000 + impl_->spare_us / 1000);
+    impl_->spare_us %= 1000;
+}
+
+time_t FakeKernel::time() {
+    now_ms += clock_step_ms;
+    return static_cast<time_t>(now_ms / 1000);
+}
+
+int64_t FakeKernel::monotonic_ms() {
+    now_ms += clock_step_ms;
+    return now_ms;
+}
+
+std::string FakeKernel::host_path(const char* path) {
+    Impl::Resolved r;
+    return impl_->resolve(path, true, r) ? r.host : impl_->temp + "/.unresolvable";
+}
+
+}  // namespace ob_test

@@ -45,7 +45,7 @@ public:
     virtual ~FakeDevice() = default;
     virtual ssize_t read(void* buf, size_t count);         // default: -1 EAGAIN
     virtual ssize_t write(const void* buf, size_t count);  // default: appended to `written`
-    virtual int ioctl(unsigned long request, void* arg);   // default: recorded, -1 ENOTTY
+    virtual int ioctl(unsigned long request, void* arg);   // default: -1 ENOTTY
     virtual void* mmap(size_t length, off_t offset);       // default: MAP_FAILED, EINVAL
     // True when a read would return data at the current virtual time.
     virtual bool readable(int64_t now_ms);
@@ -53,9 +53,9 @@ public:
     virtual int64_t next_ready_ms();
 
     std::string written;                // every byte written, in order
-    std::vector<unsigned long> ioctls;  // every request number, in order
+    std::vector<unsigned long> ioctls;  // every request made through the fake kernel
     int opens = 0;
-    int closes = 0;
+    int closes = 0;  // last close of an open (dup2 copies share one)
 };
 
 class FakeKernel : public ob::Kernel {
@@ -66,17 +66,26 @@ public:
     FakeKernel& operator=(const FakeKernel&) = delete;
 
     // ---- Preparing the box's tree (box paths, parents created as needed) ----
+    // These helpers see the tree as prepared: the temporary directory is "/",
+    // whatever chroot or mounts the code under test has done since. They
+    // throw std::runtime_error when the host refuses.
     std::string host_root() const;  // the temporary directory that is the box's "/"
     void write_file(const std::string& path, const std::string& content, mode_t mode = 0644);
     void make_dir(const std::string& path);
     void make_symlink(const std::string& target, const std::string& path);
     std::string read_file(const std::string& path) const;  // "" when missing
     bool exists(const std::string& path) const;            // lstat succeeds
-    // A device object under path (the path needs no file). The fake keeps it.
+    // A device object under path (the path needs no file). The fake keeps it
+    // (a device registered again under the same path replaces the old one for
+    // later opens). Lookups go by the file the path names, so the device is
+    // found through chroot and moved mounts as well.
     template <typename D>
     D& add_device(const std::string& path, std::unique_ptr<D> device) {
         D& ref = *device;
-        devices_[path] = std::move(device);
+        std::unique_ptr<FakeDevice>& slot = devices_[path];
+        if (slot) retired_.push_back(std::move(slot));
+        slot = std::move(device);
+        on_device_added(ref);
         return ref;
     }
     FakeDevice* device(const std::string& path);
@@ -92,29 +101,64 @@ public:
     // Makes the next `times` calls whose recorded line starts with `prefix`
     // fail with `err` (times < 0: every such call).
     void fail(const std::string& prefix, int err, int times = -1);
-    // Makes open() of this box path fail with err.
+    // Makes open() of this box path fail with err (the path as passed, or
+    // the same path inside the root of the time).
     void fail_open(const std::string& path, int err);
+    // Declares target (a box path) as mounted already, e.g. "/dev" when the
+    // kernel mounted devtmpfs itself; only umount looks at it.
+    void add_mount(const std::string& target);
 
     // ---- What happened ----
-    // Privileged calls, one line each, exactly as made, e.g.
+    // Privileged calls, one line each, in order, recorded before the call is
+    // carried out (so failed calls are recorded too). Paths appear exactly as
+    // the caller passed them; strings are in double quotes, a null pointer is
+    // NULL; modes are octal with their type bits ("%#o"), flags, requests and
+    // device numbers hex ("0x%x"); lengths and times decimal:
+    //   open("/dev/console", 0x2)        opens of devices and the console only
+    //   close: not recorded              ioctl("/dev/fb0", 0x4600)  any descriptor
+    //   dup2(0, 1)   ftruncate("/path", 0)   fsync("/path")   (path as opened)
+    //   mkdir("/media/ob", 0777)   rmdir("/x")   unlink("/x")   umask(0)  umask(022)
+    //   rename("a", "b")   link("a", "b")   symlink("target", "path")
+    //   mknod("/dev/fb0", 020660, 0x1d00)
     //   mount("/dev/sda1", "/media/ob", "ext4", 0xc0ed0c00, "barrier=1,data=journal")
-    //   mount("proc", "/proc", "proc", 0x0, NULL)
-    //   umount("/media/ob")   mknod("/dev/fb0", 020660, 0x1d00)   umask(0)
-    //   mkdir("/media/ob", 0777)   rmdir(..)   unlink(..)   rename("a", "b")
-    //   link("a", "b")   symlink("target", "path")   chdir("/x")   chroot(".")
+    //   mount("proc", "/proc", "proc", 0x0, NULL)   umount("/media/ob")
+    //   chdir("/media/ob/ob/img")   chroot(".")
     //   swapon("/media/ob/swapfile", 0x8000)   swapoff("/x")   sync()
-    //   system("modprobe lcd")   execve("/sbin/init")   sleep(1000000)
-    //   fork()   exit(0)   _exit(6)   ioctl("/dev/fb0", 0x4600)
-    //   dup2(0, 1)   open("/dev/console", 0x2)   (opens of devices only)
-    //   ftruncate("/path", 0)   fsync("/path")
-    // Modes are octal with their type bits, flags and device numbers hex.
+    //   system("modprobe lcd")   execve("/sbin/init")   fork()   exit(0)   _exit(6)
+    //   sleep(1000000)                   microseconds
+    // Open flags are the platform's own numbers (O_NONBLOCK is 0x800 on x86,
+    // 0x80 on mipsel); O_RDWR is 0x2 everywhere.
+    //
+    // How the calls behave:
+    // - Paths: relative to the fake working directory; "." and ".." folded,
+    //   ".." stops at the fake root; symbolic links are followed inside the
+    //   box (an absolute target starts at the fake root), never out of it.
+    // - Mounts: MS_BIND and MS_MOVE make the target directory show the
+    //   source's tree (longest mounted prefix wins); the target and the source
+    //   must exist (ENOENT otherwise). A bind or move onto "/" is recorded but
+    //   changes nothing: the new root comes into effect through chroot. Other
+    //   mounts (proc, sysfs, ext4 of a device, ...) only need an existing
+    //   target directory: the test puts their content in the tree itself.
+    //   umount of a target that is not mounted fails with EINVAL; add_mount
+    //   declares mounts made before the code under test runs.
+    // - mknod creates an empty file (EEXIST when the name exists); stat and
+    //   lstat report the recorded type, permissions and st_rdev.
+    // - execve of an existing file throws ExecCalled, else -1 ENOENT; exit and
+    //   exit_now throw ExitCalled; system() calls on_system (0 when unset);
+    //   swapon needs an existing file; swapoff always succeeds.
+    // - Descriptors 0, 1 and 2 start as the console; so does any open of
+    //   "/dev/console" (unless a device is registered there).
     std::vector<std::string> calls;
     // Calls whose line starts with prefix, in order.
     std::vector<std::string> calls_starting(const std::string& prefix) const;
-    std::string stdout_text;   // descriptor 1
-    std::string stderr_text;   // descriptor 2
-    std::string console_text;  // 1 and 2 interleaved in order
-    // Recorded mknod: box path -> {mode with type bits, device number}.
+    // Bytes written through a console descriptor: all of them in
+    // console_text, in order; those written through descriptor 1 also in
+    // stdout_text, through descriptor 2 also in stderr_text.
+    std::string stdout_text;
+    std::string stderr_text;
+    std::string console_text;
+    // Recorded mknod: box path (inside the root of the time) -> {mode with
+    // type bits, as passed, device number}.
     struct Node {
         mode_t mode;
         dev_t dev;
@@ -123,8 +167,14 @@ public:
 
     // ---- Virtual clock ----
     // Starts at 2026-12-07 00:00:00 UTC; sleep_us and poll advance it.
+    // time() is now_ms / 1000, monotonic_ms() is now_ms. poll() waits by
+    // moving the clock to the next scheduled device data or to its time-out;
+    // a wait without time-out for data that never comes fails with EDEADLK.
     int64_t now_ms;
     void advance_ms(int64_t ms) { now_ms += ms; }
+    // Every time() and monotonic_ms() call first advances the clock by this
+    // much, so that a loop that only watches the clock ends (0: frozen).
+    int64_t clock_step_ms = 0;
 
     // ---- The seam ----
     int open(const char* path, int flags, mode_t mode = 0) override;
@@ -176,9 +226,11 @@ public:
     std::string host_path(const char* path) override;
 
 private:
+    void on_device_added(FakeDevice& device);
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::map<std::string, std::unique_ptr<FakeDevice>> devices_;
+    std::vector<std::unique_ptr<FakeDevice>> retired_;  // replaced, maybe still open
 };
 
 // A scripted input event device (/dev/input/eventN): events become readable
@@ -187,15 +239,20 @@ class FakeInputDevice : public FakeDevice {
 public:
     explicit FakeInputDevice(std::string name = "dreambox remote control")
         : name(std::move(name)) {}
-    // A key press and, 100 ms later, its release, at virtual time at_ms.
+    // A key press and its release, both readable from virtual time at_ms on
+    // (press first): one key stroke is two reads.
     void key(int64_t at_ms, uint16_t code);
+    // Events become readable in time order; events of the same time in the
+    // order they were added. A read shorter than one event fails with EINVAL.
     void event(int64_t at_ms, uint16_t type, uint16_t code, int32_t value);
     ssize_t read(void* buf, size_t count) override;
     int ioctl(unsigned long request, void* arg) override;  // EVIOCGNAME, EVIOCGID
     bool readable(int64_t now_ms) override;
     int64_t next_ready_ms() override;
     std::string name;
+    struct input_id id = {0x19, 0x1, 0x1, 0x100};  // answer to EVIOCGID (BUS_HOST)
     FakeKernel* kernel = nullptr;  // set by the fake when registered; gives the time
+    size_t pending() const { return queue_.size(); }
 
 private:
     struct Pending {
@@ -207,7 +264,15 @@ private:
 
 // An in-memory Linux framebuffer honouring FBIOGET_FSCREENINFO,
 // FBIOGET_VSCREENINFO, FBIOPUT_VSCREENINFO (granting `grant_bpp` when set),
-// FBIOPUTCMAP and the manual-blit request, and mmap of smem_len bytes.
+// FBIOPUTCMAP, FBIOPAN_DISPLAY, FBIOBLANK and the manual-blit request, and
+// mmap of up to smem_len bytes at offset 0.
+// A mode change takes xres, yres, the virtual sizes (at least the visible
+// ones) and the depth (8, 16 or 32; at most 4096 x 4096), answers with the
+// granted mode written back, and sets line_length = xres_virtual * bpp / 8,
+// smem_len = line_length * yres_virtual. Colour fields: at 32 bpp those asked
+// for (red 0, green 8, blue 16, transp 24 when 32 was not asked), at 16 bpp
+// RGB565, at 8 bpp a palette. Every mode gets fresh zeroed memory; memory of
+// earlier modes stays allocated, so old mappings never dangle.
 class FakeFramebuffer : public FakeDevice {
 public:
     FakeFramebuffer(unsigned xres = 1280, unsigned yres = 720, unsigned bpp = 32);
@@ -229,6 +294,8 @@ public:
     bool save_png(const std::string& host_file) const;
     std::vector<uint16_t> cmap_red, cmap_green, cmap_blue, cmap_transp;  // last FBIOPUTCMAP
     unsigned cmap_start = 0;
+    int manual_blit = -1;  // last FBIO_SET_MANUAL_BLIT argument, -1: never set
+    int mode_changes = 0;  // successful FBIOPUT_VSCREENINFO requests
 
 private:
     struct Impl;
