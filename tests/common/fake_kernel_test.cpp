@@ -145,9 +145,13 @@ TEST(FakeKernelFiles, CreationHonoursTheMaskAndNodesReportTheirType) {
     EXPECT_TRUE(S_ISBLK(st.st_mode));
     EXPECT_EQ(st.st_rdev, makedev(8, 1));
     EXPECT_EQ(k.nodes["/dev/sda1"].dev, makedev(8, 1));
-    EXPECT_EQ(k.calls, (std::vector<std::string>{"umask(0)", "mkdir(\"/dev\", 0777)",
-                                                 "mknod(\"/dev/sda1\", 060660, 0x801)",
-                                                 "mknod(\"/dev/sda1\", 060600, 0x802)"}));
+    k.node_content["/dev/sdb1"] = "superblock";
+    EXPECT_EQ(k.mknod("/dev/sdb1", S_IFBLK | 0666, makedev(8, 17)), 0);
+    EXPECT_EQ(read_all(k, "/dev/sdb1"), "superblock");
+    EXPECT_EQ(k.calls,
+              (std::vector<std::string>{
+                  "umask(0)", "mkdir(\"/dev\", 0777)", "mknod(\"/dev/sda1\", 060660, 0x801)",
+                  "mknod(\"/dev/sda1\", 060600, 0x802)", "mknod(\"/dev/sdb1\", 060666, 0x811)"}));
 }
 
 TEST(FakeKernelFailures, InjectedErrorsHitMatchingCallsOnly) {
@@ -229,8 +233,11 @@ TEST(FakeKernelClock, PollWaitsForScriptedInputOnTheVirtualClock) {
     EXPECT_EQ(k.poll(&p, 1, -1), -1);  // nothing left: would hang forever
     EXPECT_EQ(errno, EDEADLK);
 
+    int sleeps = 0;
+    k.on_sleep = [&sleeps](unsigned long) { ++sleeps; };
     k.sleep_us(2500);
     k.sleep_us(500);
+    EXPECT_EQ(sleeps, 2);
     EXPECT_EQ(k.monotonic_ms(), start + 1503);
     EXPECT_EQ(k.time(), static_cast<time_t>((start + 1503) / 1000));
     k.close(fd);

@@ -750,6 +750,14 @@ int FakeKernel::mknod(const char* path, mode_t mode, dev_t dev) {
     if (!impl_->resolve(path, false, r)) return -1;
     int fd = ::open(r.host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
+    for (const auto& content : node_content) {
+        Impl::Resolved c;
+        if (!impl_->walk(content.first.c_str(), true, "/", "/", false, c) || c.host != r.host)
+            continue;
+        if (::write(fd, content.second.data(), content.second.size()) !=
+            static_cast<ssize_t>(content.second.size()))
+            throw std::runtime_error("fake kernel: node content of " + content.first);
+    }
     ::close(fd);
     impl_->host_nodes[r.host] = {mode, dev};
     nodes[r.box] = {mode, dev};
@@ -923,6 +931,7 @@ void FakeKernel::sleep_us(unsigned long microseconds) {
     impl_->spare_us += microseconds % 1000;
     now_ms += static_cast<int64_t>(microseconds / 1000 + impl_->spare_us / 1000);
     impl_->spare_us %= 1000;
+    if (on_sleep) on_sleep(microseconds);
 }
 
 time_t FakeKernel::time() {

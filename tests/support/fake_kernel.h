@@ -98,6 +98,13 @@ public:
     std::function<int(const std::string& command)> on_system;
     // The child side of fork() is taken when fork_result is 0.
     pid_t fork_result = 4242;
+    // Bytes that a node made by mknod at this box path (of the tree as
+    // prepared) holds, like a disk partition whose node appears only when
+    // the code under test creates it.
+    std::map<std::string, std::string> node_content;
+    // Runs after every sleep_us (the clock already advanced), e.g. to plug in
+    // a late device between two passes of a scan.
+    std::function<void(unsigned long microseconds)> on_sleep;
     // Makes the next `times` calls whose recorded line starts with `prefix`
     // fail with `err` (times < 0: every such call).
     void fail(const std::string& prefix, int err, int times = -1);
