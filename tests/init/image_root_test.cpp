@@ -33,12 +33,12 @@ const char* const units[] = {
     "/lib/systemd/system/systemd-timesyncd.service",
 };
 
-class ImageRoot : public ::testing::Test {
+class ImagePreparation : public ::testing::Test {
 protected:
     FakeKernel k;
     FakeLoopDevice* loop = nullptr;
 
-    explicit ImageRoot(int box_model = 4) {
+    explicit ImagePreparation(int box_model = 4) {
         obinit::state() = obinit::RunState();
         obinit::state().box_model = box_model;
         snprintf(obinit::state().boot_device, obinit::boot_device_size, "/dev/sda1");
@@ -69,9 +69,9 @@ protected:
     }
 };
 
-class Dm520ImageRoot : public ImageRoot {
+class Dm520ImagePreparation : public ImagePreparation {
 protected:
-    Dm520ImageRoot() : ImageRoot(3) {}
+    Dm520ImagePreparation() : ImagePreparation(3) {}
 };
 
 // The kernel file-system table's calls, in order.
@@ -110,7 +110,7 @@ Calls joined(std::initializer_list<Calls> parts) {
     return all;
 }
 
-TEST_F(ImageRoot, SystemdImageOnDm900GetsEveryStepInOrder) {
+TEST_F(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
     k.write_file("/boot/zImage", "kernel");
     k.write_file("/etc/fstab", two_line_table);
     k.write_file("/media/ob/swapfile", "swap");
@@ -154,7 +154,7 @@ TEST_F(ImageRoot, SystemdImageOnDm900GetsEveryStepInOrder) {
     EXPECT_EQ(k.read_file("/etc/fstab"), "#" + two_line_table);
 }
 
-TEST_F(ImageRoot, WithoutTheModelsKernelNoUnitIsTouched) {
+TEST_F(ImagePreparation, WithoutTheModelsKernelNoUnitIsTouched) {
     add_systemd_units();
     k.write_file("/boot/vmlinux.gz", "the dm520 kernel, not this box's");
     obinit::prepare_image_root();
@@ -163,7 +163,7 @@ TEST_F(ImageRoot, WithoutTheModelsKernelNoUnitIsTouched) {
     EXPECT_TRUE(k.calls_starting("swapon(").empty()) << "no swap file on the medium";
 }
 
-TEST_F(Dm520ImageRoot, MdevImageGetsItsStartLinkAndASecondMountOfTheMedium) {
+TEST_F(Dm520ImagePreparation, MdevImageGetsItsStartLinkAndASecondMountOfTheMedium) {
     k.write_file("/sbin/mdev", "mdev");
     k.write_file("/sbin/obinit", "obinit, which the start link runs");
     k.write_file("/boot/vmlinux.gz", "kernel");
@@ -195,7 +195,7 @@ TEST_F(Dm520ImageRoot, MdevImageGetsItsStartLinkAndASecondMountOfTheMedium) {
     EXPECT_EQ(k.calls_starting("mount(\"tmpfs\", \"/media\"").size(), 1u);
 }
 
-TEST_F(ImageRoot, MountTableIsCommentedOutOnceAndKeptWhole) {
+TEST_F(ImagePreparation, MountTableIsCommentedOutOnceAndKeptWhole) {
     EXPECT_EQ(fstab_after(two_line_table), "#" + two_line_table);
     EXPECT_EQ(fstab_after("#" + two_line_table), "#" + two_line_table);
     EXPECT_EQ(fstab_after("#\n"), "#\n");
@@ -209,7 +209,7 @@ TEST_F(ImageRoot, MountTableIsCommentedOutOnceAndKeptWhole) {
     EXPECT_EQ(fstab_after(big), "#" + big);
 }
 
-TEST_F(ImageRoot, MissingOrEmptyMountTableStaysSo) {
+TEST_F(ImagePreparation, MissingOrEmptyMountTableStaysSo) {
     obinit::prepare_image_root();
     EXPECT_FALSE(k.exists("/etc/fstab"));
     // An empty table has no entry to comment out.
@@ -217,7 +217,7 @@ TEST_F(ImageRoot, MissingOrEmptyMountTableStaysSo) {
     EXPECT_TRUE(k.calls_starting("rename(").empty());
 }
 
-TEST_F(ImageRoot, MountTableEditKeepsModeAndFollowsALink) {
+TEST_F(ImagePreparation, MountTableEditKeepsModeAndFollowsALink) {
     k.write_file("/etc/fstab.real", two_line_table, 0600);
     k.make_symlink("fstab.real", "/etc/fstab");
     obinit::prepare_image_root();
@@ -229,7 +229,7 @@ TEST_F(ImageRoot, MountTableEditKeepsModeAndFollowsALink) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-TEST_F(ImageRoot, AFailedKernelMountIsReportedAndTheNextRowsFollow) {
+TEST_F(ImagePreparation, AFailedKernelMountIsReportedAndTheNextRowsFollow) {
     k.fail("mount(\"devpts\"", EACCES);
     k.fail("mount(\"proc\"", EBUSY);
     obinit::prepare_image_root();
