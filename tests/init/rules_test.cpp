@@ -19,34 +19,11 @@ TEST(CommandCode, NamesThenLeadingNumber) {
     EXPECT_EQ(obinit::command_code_from("abc"), 0);
 }
 
-TEST(Gate, OnlyProcessOneBootsAndRunlevelsGoToTheRealInit) {
-    EXPECT_TRUE(obinit::gate_passes(0, 1));
-    EXPECT_FALSE(obinit::gate_passes(0, 2));
-    EXPECT_FALSE(obinit::gate_passes(3, 1));
-    EXPECT_FALSE(obinit::gate_passes(-1, 1));
-    EXPECT_FALSE(obinit::gate_passes(89, 1));
-    EXPECT_TRUE(obinit::gate_passes(90, 345));
-    EXPECT_TRUE(obinit::gate_passes(91, 1));
-    EXPECT_TRUE(obinit::gate_passes(900, 345));
-    EXPECT_TRUE(obinit::release_supported("3.4.113-dm7080"));
-    EXPECT_TRUE(obinit::release_supported("3.14.28-1.12-dm900"));
-    EXPECT_FALSE(obinit::release_supported("3.10.0-dm900"));
-    EXPECT_FALSE(obinit::release_supported("4.4.35"));
-}
-
 TEST(Makedev, KernelEncodingWithHighMinorBitsAbove) {
     EXPECT_EQ(obinit::makedev(179, 256), 0x10B300u);
     EXPECT_EQ(obinit::makedev(8, 17), 0x811u);
     EXPECT_EQ(obinit::makedev(212, 35), 0xD423u);
     EXPECT_EQ(obinit::makedev(4095, 0xFFFFF), 0xFFFFFFFFu);
-}
-
-TEST(Selection, OnlyPlainDirectoryNames) {
-    EXPECT_TRUE(obinit::plain_image_name("img1"));
-    EXPECT_TRUE(obinit::plain_image_name("flash"));
-    EXPECT_TRUE(obinit::plain_image_name("..."));
-    for (const char* bad : {"", ".", "..", "../etc", "a/b", "/"})
-        EXPECT_FALSE(obinit::plain_image_name(bad)) << bad;
 }
 
 // A line as the scan sees it: without its line feed.
