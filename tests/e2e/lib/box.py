@@ -1,0 +1,268 @@
+"""The scenario's view of the emulated box: build a boot medium, boot the box
+with it, press keys, take screenshots, then check console, files and pixels.
+
+A scenario collects failures instead of stopping at the first, so one run
+reports everything that differs."""
+import os
+import shutil
+import stat
+
+from . import fbpng, guest, kernel, medium, paths, qemu
+
+DM900 = "3.14.28-1.12-dm900"
+DM520 = "3.4-4.0-dm520"
+DM7080 = "3.14.28-1.12-dm7080"
+
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+
+
+class MediumTree:
+    """The directory tree that becomes the boot medium's ext4 file system."""
+
+    def __init__(self, root):
+        self.root = root
+        if os.path.exists(root):
+            shutil.rmtree(root)
+        os.makedirs(os.path.join(root, "ob"))
+
+    def path(self, rel):
+        return os.path.join(self.root, rel.lstrip("/"))
+
+    def file(self, rel, content=b"", mode=0o644):
+        p = self.path(rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        with open(p, "wb") as f:
+            f.write(content.encode() if isinstance(content, str) else content)
+        os.chmod(p, mode)
+        return p
+
+    def copy(self, rel, source, mode=None):
+        p = self.path(rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        shutil.copyfile(source, p)
+        os.chmod(p, mode if mode is not None else stat.S_IMODE(os.stat(source).st_mode))
+        return p
+
+    def symlink(self, rel, target):
+        p = self.path(rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        os.symlink(target, p)
+
+    def remove(self, rel):
+        os.unlink(self.path(rel))
+
+    def installation(self, with_menu=True):
+        """What an installation puts on a medium: marker, menu program, font, logo."""
+        self.file("ob.sh", "#!/bin/sh\n", 0o755)
+        if with_menu and os.path.exists(paths.orbiel()):
+            self.copy("bin/orbiel", paths.orbiel(), 0o755)
+        if os.path.exists(FONT):
+            self.copy("fonts/orbiel.ttf", FONT, 0o644)
+        logo = logo_jpeg()
+        if logo:
+            self.copy("logos/orbiel.jpg", logo, 0o644)
+        return self
+
+    def image(self, name, init="sysvinit", obinfo="", fstab="proc /proc proc defaults 0 0\n",
+              mdev=False, kernel_file=None):
+        """An installed image: a root tree whose init reports what it sees.
+
+        init: "sysvinit" (/sbin/init.sysvinit), "systemd" (/lib/systemd/systemd),
+        "plain" (/sbin/init only) or "none"."""
+        base = "ob/" + name
+        for d in ("media/ob", "sys", "dev", "proc", "run", "tmp", "var", "etc/rcS.d", "boot"):
+            os.makedirs(self.path(base + "/" + d), exist_ok=True)
+        bb = os.path.join(self.root, ".busybox")
+        if not os.path.exists(bb):
+            shutil.copyfile(guest.busybox(), bb)
+            os.chmod(bb, 0o755)
+        os.makedirs(self.path(base + "/bin"), exist_ok=True)
+        # One inode for every image's busybox keeps the medium small.
+        os.link(bb, self.path(base + "/bin/busybox"))
+        for applet in guest.APPLETS:
+            where = "/sbin/" if applet in guest.SBIN_APPLETS else "/bin/"
+            self.symlink(base + where + applet, "/bin/busybox")
+        if not mdev and os.path.lexists(self.path(base + "/sbin/mdev")):
+            os.unlink(self.path(base + "/sbin/mdev"))
+        init_path = {"sysvinit": "/sbin/init.sysvinit", "systemd": "/lib/systemd/systemd",
+                     "plain": "/sbin/init"}.get(init)
+        if init_path:
+            self.copy(base + init_path, os.path.join(paths.GUEST, "image-init"), 0o755)
+        if obinfo is not None:
+            self.file(base + "/.obinfo", obinfo)
+        self.file(base + "/etc/image-name", name + "\n")
+        if fstab is not None:
+            self.file(base + "/etc/fstab", fstab)
+        if kernel_file:
+            self.file(base + kernel_file, "kernel placeholder\n")
+        return base
+
+    def finish(self):
+        bb = os.path.join(self.root, ".busybox")
+        if os.path.exists(bb):
+            os.unlink(bb)
+
+
+def logo_jpeg():
+    """The start logo: made by the project's tool when it exists, else none."""
+    cached = os.path.join(paths.cache(), "orbiel.jpg")
+    if os.path.exists(cached):
+        return cached
+    for tool in (os.path.join(paths.REPO, "tools", "make_logo"),):
+        if os.access(tool, os.X_OK):
+            import subprocess
+            r = subprocess.run([tool, cached], capture_output=True)
+            if r.returncode == 0 and os.path.exists(cached):
+                return cached
+    return None
+
+
+class Failed(Exception):
+    pass
+
+
+class Run:
+    """One boot of the box and what came out of it."""
+
+    def __init__(self, board, workdir, media):
+        self.board = board
+        self.workdir = workdir
+        self.media = media
+        self.console = ""
+        self.shots = {}
+        self._readback = {}
+
+    def medium(self, which="boot"):
+        if which not in self._readback:
+            self._readback[which] = medium.Readback(self.media[which], self.workdir)
+        return self._readback[which]
+
+
+class Box:
+    """A scenario's handle on the emulated box; collects failures."""
+
+    def __init__(self, name, workdir, shots_dir):
+        self.name = name
+        self.workdir = workdir
+        self.shots_dir = shots_dir
+        self.failures = []
+        self.notes = []
+        self.run = None
+        os.makedirs(workdir, exist_ok=True)
+
+    # -- building --------------------------------------------------------
+    def new_medium(self, installation=True, with_menu=True):
+        tree = MediumTree(os.path.join(self.workdir, "medium"))
+        if installation:
+            tree.installation(with_menu=with_menu)
+        return tree
+
+    def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
+             config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline=""):
+        """Boot the box; interact(board) runs while it is up (keys, shots)."""
+        media = {}
+        if medium_tree is not None:
+            medium_tree.finish()
+            disk = os.path.join(self.workdir, "boot.img")
+            media["boot"] = medium.make_ext4(disk, medium_tree.root, label=label,
+                                             size_mib=64)
+        scratch = medium.make_blank(os.path.join(self.workdir, "scratch.img"), 128)
+        media["scratch"] = scratch
+        config = dict(config or {})
+        if interact:
+            config["E2E_AGENT"] = 1
+        program = paths.obinit() if init == "obinit" else init
+        initrd = guest.flash_root(os.path.join(self.workdir, "initrd.gz"), release, program,
+                                  config=config, extra=extra)
+        board = qemu.Board(kernel.kernel_for(release), initrd, self.workdir,
+                           ide=None if on_card else media.get("boot"),
+                           sdcard=media.get("boot") if on_card else None,
+                           virtio=[scratch], args=args, cmdline_extra=cmdline)
+        run = Run(board, self.workdir, media)
+        self.run = run
+        try:
+            if interact:
+                interact(Session(self, board, run))
+        finally:
+            ended = board.finish(timeout)
+            run.console = board.text()
+            run.seconds = board.seconds
+            with open(os.path.join(self.workdir, "console.log"), "w") as f:
+                f.write(run.console)
+        if not ended:
+            self.fail("the box did not switch itself off within %d s" % timeout)
+        return run
+
+    # -- checking --------------------------------------------------------
+    def fail(self, message):
+        self.failures.append(message)
+
+    def check(self, condition, message):
+        if not condition:
+            self.fail(message)
+        return condition
+
+    def console_has(self, *texts):
+        for text in texts:
+            self.check(text in self.run.console, "console lacks %r" % text)
+
+    def console_lacks(self, *texts):
+        for text in texts:
+            self.check(text not in self.run.console, "console shows %r" % text)
+
+    def console_in_order(self, *texts):
+        at = 0
+        for text in texts:
+            found = self.run.console.find(text, at)
+            if not self.check(found >= 0, "console lacks %r (in order)" % text):
+                return
+            at = found + len(text)
+
+    def file_is(self, path, expected, which="boot"):
+        got = self.run.medium(which).read(path)
+        if isinstance(expected, str):
+            expected = expected.encode()
+        self.check(got == expected, "%s holds %r, expected %r" % (path, got, expected))
+
+    def shot(self, name):
+        return self.run.shots.get(name)
+
+
+class Session:
+    """While the box runs: keys, waiting for the menu, screenshots."""
+
+    def __init__(self, box, board, run):
+        self.box, self.board, self.run = box, board, run
+        self.slot = 0
+
+    def console_wait(self, marker, timeout=60):
+        ok = self.board.wait_for(marker, timeout)
+        self.box.check(ok, "console never showed %r" % marker)
+        return ok
+
+    def log_wait(self, text, timeout=60):
+        """Wait until the menu's log on the medium holds text."""
+        reply = self.board.agent("wait-log %d %s" % (timeout, text), timeout + 10)
+        ok = reply == ["ok"]
+        self.box.check(ok, "menu log never showed %r" % text)
+        return ok
+
+    def key(self, qcode):
+        self.board.key(qcode)
+
+    def screenshot(self, name):
+        reply = self.board.agent("shot %d" % self.slot, 60)
+        if reply != ["shot", str(self.slot)]:
+            self.box.fail("screenshot %s failed: %s" % (name, reply))
+            return None
+        shot = fbpng.read_shot(self.run.media["scratch"], self.slot)
+        self.slot += 1
+        if shot is None:
+            self.box.fail("screenshot %s is not on the scratch disk" % name)
+            return None
+        self.run.shots[name] = shot
+        os.makedirs(self.box.shots_dir, exist_ok=True)
+        path = os.path.join(self.box.shots_dir, "%s-%s.png" % (self.box.name, name))
+        shot.write_png(path)
+        self.box.notes.append(path)
+        return shot

@@ -1,0 +1,46 @@
+"""Debian mipsel packages laid out in a flash root as a box has them: the
+e2fsprogs that obinit's file-system check runs through the shell (with the
+C library they link), and the shared libraries of a dynamically linked menu
+program."""
+import glob
+import os
+
+from . import kernel, paths
+
+LIBC = ["libc6"]
+E2FSPROGS = ["e2fsprogs", "libext2fs2", "libcom-err2", "libblkid1", "libuuid1"] + LIBC
+MENU_LIBS = ["libfreetype6", "libjpeg62-turbo", "libpng16-16", "zlib1g", "libbrotli1",
+             "libstdc++6", "libgcc-s1"] + LIBC
+PROGRAMS = {"e2fsck", "fsck.ext4", "tune2fs"}
+
+
+def unpacked(package):
+    return kernel.unpack(kernel.apt_download(package + ":mipsel", paths.debs()),
+                         os.path.join(paths.cache(), "mipsel-debs", package))
+
+
+def _wanted(rel):
+    name = os.path.basename(rel)
+    if "/gconv/" in rel or rel.startswith(("usr/share", "etc/")):
+        return False
+    if rel.startswith(("sbin/", "usr/sbin/")):
+        return name in PROGRAMS
+    return ".so" in name and not name.startswith(("libmemusage", "libpcprofile", "libc_malloc"))
+
+
+def add_to(archive, packages):
+    """Copy the packages' libraries (and fsck/tune2fs) into the archive's root."""
+    for package in packages:
+        base = unpacked(package)
+        for path in sorted(glob.glob(os.path.join(base, "**", "*"), recursive=True)):
+            rel = os.path.relpath(path, base)
+            if os.path.isdir(path) and not os.path.islink(path) or not _wanted(rel) or archive.has(rel):
+                continue
+            if os.path.islink(path):
+                archive.symlink(rel, os.readlink(path))
+            else:
+                archive.host_file(rel, path)
+
+
+def tune2fs():
+    return os.path.join(unpacked("e2fsprogs"), "sbin", "tune2fs")

@@ -1,0 +1,62 @@
+"""Screens photographed by the guest's fbshot, turned into PNG files."""
+import struct
+import zlib
+
+SLOT_BYTES = 16 << 20
+MAGIC = 0x544F4853
+
+
+class Shot:
+    def __init__(self, xres, yres, line_length, bpp, offsets, pixels):
+        self.xres, self.yres, self.line_length, self.bpp = xres, yres, line_length, bpp
+        self.offsets = offsets  # red, green, blue, transp bit offsets
+        self.pixels = pixels
+
+    def rgb(self, x, y):
+        """The colour of one pixel as (r, g, b)."""
+        if self.bpp != 32:
+            raise ValueError("only 32 bpp screens are read")
+        v, = struct.unpack_from("<I", self.pixels, y * self.line_length + 4 * x)
+        return tuple((v >> self.offsets[i]) & 0xFF for i in range(3))
+
+    def rows(self):
+        r, g, b = (o // 8 for o in self.offsets[:3])
+        for y in range(self.yres):
+            line = self.pixels[y * self.line_length:y * self.line_length + 4 * self.xres]
+            out = bytearray(3 * self.xres)
+            out[0::3] = line[r::4]
+            out[1::3] = line[g::4]
+            out[2::3] = line[b::4]
+            yield bytes(out)
+
+    def count(self, colour, box=None):
+        """How many pixels of the box (x0, y0, x1, y1; exclusive ends) have this colour."""
+        x0, y0, x1, y1 = box or (0, 0, self.xres, self.yres)
+        n = 0
+        for y in range(y0, min(y1, self.yres)):
+            for x in range(x0, min(x1, self.xres)):
+                if self.rgb(x, y) == colour:
+                    n += 1
+        return n
+
+    def write_png(self, path):
+        raw = b"".join(b"\0" + row for row in self.rows())
+
+        def chunk(kind, data):
+            return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+        png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", self.xres, self.yres, 8, 2, 0, 0, 0))
+        png += chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b"")
+        with open(path, "wb") as f:
+            f.write(png)
+
+
+def read_shot(disk, slot):
+    with open(disk, "rb") as f:
+        f.seek(slot * SLOT_BYTES)
+        head = struct.unpack("<16I", f.read(64))
+        if head[0] != MAGIC:
+            return None
+        xres, yres, line_length, bpp = head[1:5]
+        pixels = f.read(line_length * yres)
+    return Shot(xres, yres, line_length, bpp, head[5:9], pixels)

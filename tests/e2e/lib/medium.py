@@ -1,0 +1,70 @@
+"""Boot media and scratch disks for the emulated box, made without root or
+loop devices: an MBR with one partition at 1 MiB and an ext4 file system
+written into it by mke2fs -d. Reading a medium back goes through e2fsck and
+debugfs on a copy of the partition, since the guest may not have unmounted it."""
+import os
+import shutil
+import struct
+import subprocess
+
+PART_OFFSET = 1 << 20
+
+
+def write_mbr(path, total_bytes, part_type=0x83):
+    sectors = (total_bytes - PART_OFFSET) // 512
+    entry = struct.pack("<B3sB3sII", 0x00, b"\xfe\xff\xff", part_type, b"\xfe\xff\xff",
+                        PART_OFFSET // 512, sectors)
+    mbr = bytearray(512)
+    mbr[446:446 + 16] = entry
+    mbr[510:512] = b"\x55\xaa"
+    with open(path, "wb") as f:
+        f.write(mbr)
+        f.truncate(total_bytes)
+
+
+def make_ext4(path, source_dir, label="obtest", size_mib=64):
+    """A partitioned disk image whose first partition is ext4 with the tree of source_dir."""
+    total = size_mib << 20
+    write_mbr(path, total)
+    fs_kib = (total - PART_OFFSET) // 1024
+    subprocess.run(["mke2fs", "-q", "-F", "-t", "ext4", "-L", label, "-b", "1024" if fs_kib < 65536 else "4096",
+                    "-E", "offset=%d" % PART_OFFSET, "-d", source_dir, path, "%dk" % fs_kib],
+                   check=True)
+    return path
+
+
+def make_blank(path, size_mib):
+    with open(path, "wb") as f:
+        f.truncate(size_mib << 20)
+    return path
+
+
+class Readback:
+    """The partition of a disk image after a run, checked and readable."""
+
+    def __init__(self, disk, workdir):
+        self.part = os.path.join(workdir, os.path.basename(disk) + ".part")
+        with open(disk, "rb") as src, open(self.part, "wb") as dst:
+            src.seek(PART_OFFSET)
+            shutil.copyfileobj(src, dst, 1 << 20)
+        r = subprocess.run(["e2fsck", "-fy", self.part], capture_output=True, text=True)
+        self.fsck_status = r.returncode
+        self.fsck_output = r.stdout + r.stderr
+
+    def read(self, path):
+        """Contents of a file on the medium, or None when it does not exist."""
+        r = subprocess.run(["debugfs", "-R", "cat %s" % path, self.part], capture_output=True)
+        if r.returncode != 0 or b"File not found" in r.stderr:
+            return None
+        return r.stdout
+
+    def exists(self, path):
+        r = subprocess.run(["debugfs", "-R", "stat %s" % path, self.part], capture_output=True)
+        return r.returncode == 0 and b"File not found" not in r.stderr and b"Inode:" in r.stdout
+
+    def uuid(self):
+        r = subprocess.run(["tune2fs", "-l", self.part], capture_output=True, text=True)
+        for line in r.stdout.splitlines():
+            if line.startswith("Filesystem UUID:"):
+                return line.split(":", 1)[1].strip()
+        return None
