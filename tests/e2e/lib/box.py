@@ -7,7 +7,7 @@ import os
 import shutil
 import stat
 
-from . import fbpng, guest, kernel, medium, paths, qemu
+from . import debian, fbpng, guest, kernel, medium, paths, qemu
 
 DM900 = "3.14.28-1.12-dm900"
 DM520 = "3.4-4.0-dm520"
@@ -72,22 +72,28 @@ class MediumTree:
         base = "ob/" + name
         for d in ("media/ob", "sys", "dev", "proc", "run", "tmp", "var", "etc/rcS.d", "boot"):
             os.makedirs(self.path(base + "/" + d), exist_ok=True)
-        bb = os.path.join(self.root, ".busybox")
-        if not os.path.exists(bb):
-            shutil.copyfile(guest.busybox(), bb)
-            os.chmod(bb, 0o755)
-        os.makedirs(self.path(base + "/bin"), exist_ok=True)
-        # One inode for every image's busybox keeps the medium small.
-        os.link(bb, self.path(base + "/bin/busybox"))
+        self._link_shared(base + "/bin/busybox", guest.busybox(), 0o755)
         for applet in guest.APPLETS:
             where = "/sbin/" if applet in guest.SBIN_APPLETS else "/bin/"
             self.symlink(base + where + applet, "/bin/busybox")
+        # Images bring their own shell and module loader; dash (no built-in
+        # applets) lets "modprobe" reach the board's stand-in.
+        for package in ["dash"] + debian.LIBC:
+            for rel, source in debian.files(package):
+                if os.path.islink(source):
+                    self.symlink(base + "/" + rel, os.readlink(source))
+                else:
+                    self._link_shared(base + "/" + rel, source, 0o755)
+        self.symlink(base + "/bin/sh", "/bin/dash")
+        self.copy(base + "/sbin/modprobe", os.path.join(paths.GUEST, "modprobe"), 0o755)
         if not mdev and os.path.lexists(self.path(base + "/sbin/mdev")):
             os.unlink(self.path(base + "/sbin/mdev"))
         init_path = {"sysvinit": "/sbin/init.sysvinit", "systemd": "/lib/systemd/systemd",
                      "plain": "/sbin/init"}.get(init)
         if init_path:
-            self.copy(base + init_path, os.path.join(paths.GUEST, "image-init"), 0o755)
+            self.copy(base + init_path, guest.helper("report"), 0o755)
+        self.copy(base + "/etc/e2e-init.sh", os.path.join(paths.GUEST, "image-init"), 0o755)
+        self.file(base + "/etc/e2e-role", "IMAGE\n")
         if obinfo is not None:
             self.file(base + "/.obinfo", obinfo)
         self.file(base + "/etc/image-name", name + "\n")
@@ -97,10 +103,19 @@ class MediumTree:
             self.file(base + kernel_file, "kernel placeholder\n")
         return base
 
+    def _link_shared(self, rel, source, mode):
+        """Every image's copy of a file shares one inode, which keeps the medium small."""
+        stash = os.path.join(self.root, ".stash", source.lstrip("/"))
+        if not os.path.exists(stash):
+            os.makedirs(os.path.dirname(stash), exist_ok=True)
+            shutil.copyfile(source, stash)
+            os.chmod(stash, mode)
+        p = self.path(rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        os.link(stash, p)
+
     def finish(self):
-        bb = os.path.join(self.root, ".busybox")
-        if os.path.exists(bb):
-            os.unlink(bb)
+        shutil.rmtree(os.path.join(self.root, ".stash"), ignore_errors=True)
 
 
 def logo_jpeg():
@@ -191,6 +206,9 @@ class Box:
                 f.write(run.console)
         if not ended:
             self.fail("the box did not switch itself off within %d s" % timeout)
+        for line in run.console.splitlines():
+            if "Kernel panic" in line or "insmod" in line and "failed" in line:
+                self.fail("console: " + line.strip())
         return run
 
     # -- checking --------------------------------------------------------

@@ -11,7 +11,7 @@ LIBC = ["libc6"]
 E2FSPROGS = ["e2fsprogs", "libext2fs2", "libcom-err2", "libblkid1", "libuuid1"] + LIBC
 MENU_LIBS = ["libfreetype6", "libjpeg62-turbo", "libpng16-16", "zlib1g", "libbrotli1",
              "libstdc++6", "libgcc-s1"] + LIBC
-PROGRAMS = {"e2fsck", "fsck.ext4", "tune2fs"}
+PROGRAMS = {"e2fsck", "fsck.ext4", "tune2fs", "dash"}
 
 
 def unpacked(package):
@@ -23,18 +23,25 @@ def _wanted(rel):
     name = os.path.basename(rel)
     if "/gconv/" in rel or rel.startswith(("usr/share", "etc/")):
         return False
-    if rel.startswith(("sbin/", "usr/sbin/")):
+    if rel.startswith(("sbin/", "usr/sbin/", "bin/", "usr/bin/")):
         return name in PROGRAMS
     return ".so" in name and not name.startswith(("libmemusage", "libpcprofile", "libc_malloc"))
 
 
+def files(package):
+    """(path in the root, unpacked path) of the package's libraries and programs."""
+    base = unpacked(package)
+    for path in sorted(glob.glob(os.path.join(base, "**", "*"), recursive=True)):
+        rel = os.path.relpath(path, base)
+        if (os.path.islink(path) or not os.path.isdir(path)) and _wanted(rel):
+            yield rel, path
+
+
 def add_to(archive, packages):
-    """Copy the packages' libraries (and fsck/tune2fs) into the archive's root."""
+    """Copy the packages' libraries and programs into the archive's root."""
     for package in packages:
-        base = unpacked(package)
-        for path in sorted(glob.glob(os.path.join(base, "**", "*"), recursive=True)):
-            rel = os.path.relpath(path, base)
-            if os.path.isdir(path) and not os.path.islink(path) or not _wanted(rel) or archive.has(rel):
+        for rel, path in files(package):
+            if archive.has(rel):
                 continue
             if os.path.islink(path):
                 archive.symlink(rel, os.readlink(path))

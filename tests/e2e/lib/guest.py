@@ -7,7 +7,7 @@ import stat
 import struct
 import subprocess
 
-from . import cpio, kernel, paths
+from . import cpio, debian, kernel, paths
 
 # Drivers of the Malta board that a box has built in, in load order after
 # dependencies are resolved. vfb becomes fb0 because qemu runs with -vga none.
@@ -19,12 +19,12 @@ BOARD_MODULES = [
 ]
 
 # busybox applets the guest scripts and the programs' shell commands use.
-APPLETS = """sh ash cat cp dd echo env grep head insmod ln ls mkdir mknod mount
+APPLETS = """ash cat cp dd echo env grep head insmod ln ls mkdir mknod mount
     mv poweroff reboot rm rmdir sed sleep sort stty swapoff swapon sync tail
     test tr true false umount uname wc mdev find stat hexdump chroot""".split()
 SBIN_APPLETS = {"insmod", "mdev", "poweroff", "reboot", "swapoff", "swapon", "chroot"}
 
-HELPERS = ["remap", "fbshot", "testinit"]
+HELPERS = ["remap", "fbshot", "testinit", "report"]
 
 
 def busybox():
@@ -123,11 +123,15 @@ def flash_root(out, release, init_program, config=None, extra=None):
     tree = kernel.stock_tree()
     index = module_index(tree)
     a = cpio.Archive()
-    for d in ("dev", "proc", "sys", "tmp", "media", "etc", "boot", "e2e/sys", "var", "mnt"):
+    for d in ("dev", "proc", "sys", "tmp", "media", "etc", "boot", "var", "mnt"):
         a.dir(d)
     a.node("dev/console", stat.S_IFCHR, 5, 1)
     a.node("dev/null", stat.S_IFCHR, 1, 3, 0o666)
     add_busybox(a)
+    # A shell without built-in applets, so that "modprobe" reaches the
+    # board's stand-in instead of busybox's own module loader.
+    debian.add_to(a, ["dash"] + debian.LIBC)
+    a.symlink("bin/sh", "/bin/dash")
     a.host_file("init", os.path.join(paths.GUEST, "init"), 0o755)
     a.host_file("sbin/modprobe", os.path.join(paths.GUEST, "modprobe"), 0o755)
     a.host_file("e2e/agent", os.path.join(paths.GUEST, "agent"), 0o755)
@@ -145,7 +149,9 @@ def flash_root(out, release, init_program, config=None, extra=None):
     else:
         a.host_file("sbin/obinit", init_program, 0o755)
         a.symlink("sbin/init", "/sbin/obinit")
-    a.host_file("sbin/init.sysvinit", os.path.join(paths.GUEST, "flash-init"), 0o755)
+    a.host_file("sbin/init.sysvinit", helper("report"), 0o755)
+    a.host_file("etc/e2e-init.sh", os.path.join(paths.GUEST, "flash-init"), 0o755)
+    a.file("etc/e2e-role", "FLASH\n")
     a.file(kernel_file_for(release), b"kernel placeholder\n")
     a.file("etc/videomode", "720p\n")
     if extra:

@@ -25,7 +25,8 @@ def boots_flash(box, args=""):
 
 def boots_image(box, name, args=""):
     box.console_in_order("Orbiel is booting Image %s ...\n" % name, "Continue booting...\n",
-                         "IMAGE-INIT name=%s pid=1 argv0=/sbin/init args=[%s]" % (name, args))
+                         "IMAGE-INIT pid=1 argv0=/sbin/init args=[%s]\nIMAGE-ENV HOME=/ TERM=linux\n" % args,
+                         "IMAGE-NAME %s\n" % name)
     box.console_has("IMAGE-ROOT obinfo", "IMAGE-MEDIUM visible", "IMAGE-SYS visible", "IMAGE-DEV console")
     box.console_lacks("FLASH-INIT")
 
@@ -47,7 +48,7 @@ def no_medium(box):
     """Without a medium: eleven dots, then the flash's init with obinit's arguments."""
     box.boot(args=["e2e-arg"], timeout=60)
     box.console_in_order(BANNER, DOTS, "FLASH-INIT pid=1 argv0=/sbin/init args=[e2e-arg]")
-    box.console_has("FLASH-ENV HOME=/ TERM=linux \n", "FLASH-MEDIUM absent")
+    box.console_has("FLASH-ENV HOME=/ TERM=linux\n", "FLASH-MEDIUM absent")
     box.console_lacks("Orbiel found on device")
 
 
@@ -114,7 +115,7 @@ def plain_init(box):
     tree.image("plain", init="plain")
     box.boot(medium_tree=tree, timeout=60)
     box.console_in_order("Continue booting...\n", "e2e: modprobe dreambox_rc2", "e2e: modprobe lcd",
-                         "e2e: modprobe bcm7439", "e2e: modprobe usbhid", "IMAGE-INIT name=plain pid=1")
+                         "e2e: modprobe bcm7439", "e2e: modprobe usbhid", "IMAGE-INIT pid=1", "IMAGE-NAME plain")
     box.console_has("IMAGE-MOUNT /dev devtmpfs", "IMAGE-MOUNT /proc proc", "IMAGE-MOUNT /sys sysfs",
                     "IMAGE-MOUNT /run tmpfs", "IMAGE-MOUNT /dev/pts devpts", "IMAGE-MEDIUM visible")
 
