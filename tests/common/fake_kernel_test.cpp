@@ -45,6 +45,10 @@ TEST(FakeKernelPaths, StayInsideTheBoxAndFollowItsLinks) {
     EXPECT_EQ(read_all(k, "../../../../etc/issue"), "box\n");
     EXPECT_EQ(read_all(k, "link"), "box\n");  // absolute target: from the box's root
     EXPECT_EQ(k.host_path("/a/./b/../c"), k.host_root() + "/a/c");
+    std::vector<std::string> names;
+    ASSERT_EQ(k.list_dir("/media/ob", names), 0);
+    EXPECT_EQ(names, std::vector<std::string>{"link"});
+    EXPECT_EQ(k.list_dir("/nowhere", names), -1);
     char target[32] = {};
     EXPECT_EQ(k.readlink("link", target, sizeof target), 10);
     EXPECT_STREQ(target, "/etc/issue");

@@ -77,6 +77,10 @@ std::string child_of(const std::string& dir, const std::string& name) {
 
 // Removes a host tree, making directories writable first so that modes the
 // code under test chose never leave debris behind.
+//
+// Directory entries are read with the 64-bit interface here and in list_dir:
+// a 32-bit program under qemu-user on a 64-bit host gets 64-bit directory
+// offsets, which plain readdir() rejects with EOVERFLOW (an empty listing).
 void remove_tree(const std::string& host) {
     struct stat st;
     if (::lstat(host.c_str(), &st) != 0) return;
@@ -84,7 +88,7 @@ void remove_tree(const std::string& host) {
         ::chmod(host.c_str(), 0700);
         if (DIR* dir = ::opendir(host.c_str())) {
             std::vector<std::string> names;
-            while (struct dirent* entry = ::readdir(dir)) {
+            while (struct dirent64* entry = ::readdir64(dir)) {
                 if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
                     names.emplace_back(entry->d_name);
             }
@@ -777,7 +781,7 @@ int FakeKernel::list_dir(const char* path, std::vector<std::string>& names) {
     if (!impl_->resolve(path, true, r)) return -1;
     DIR* dir = ::opendir(r.host.c_str());
     if (dir == nullptr) return -1;
-    while (struct dirent* entry = ::readdir(dir)) {
+    while (struct dirent64* entry = ::readdir64(dir)) {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
         names.emplace_back(entry->d_name);
     }
