@@ -66,7 +66,9 @@ int LinuxKernel::list_dir(const char* path, std::vector<std::string>& names) {
     names.clear();
     DIR* dir = ::opendir(path);
     if (dir == nullptr) return -1;
-    while (struct dirent* entry = ::readdir(dir)) {
+    // The 64-bit entry reader: a 32-bit build run under qemu-user on a 64-bit
+    // host sees 64-bit directory offsets, which plain readdir() refuses.
+    while (struct dirent64* entry = ::readdir64(dir)) {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
         names.emplace_back(entry->d_name);
     }
