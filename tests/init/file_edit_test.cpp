@@ -40,61 +40,39 @@ TEST(FindBytes, FindsTheFirstOccurrenceWhollyInsideTheRange) {
     EXPECT_EQ(obinit::find_bytes(binary.data(), binary.data() + 3, "\0y", 2), binary.data() + 1);
 }
 
-class ReplaceInFile : public ::testing::Test {
-protected:
-    FakeKernel k;
-
-    void replace(const char* text, const char* replacement, const char* path = unit) {
-        EXPECT_EQ(obinit::replace_in_file(text, replacement, path), 0);
+TEST(ReplaceInFile, EditsEveryOccurrenceUnlessPatchedBefore) {
+    struct Case {
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        // Every occurrence, in a comment and inside a longer word too; case
+        // matters; one ending the file counts.
+        {"PrivateTmp=yes\n# PrivateTmp=yes\nXPrivateTmp=yesno\nprivatetmp=yes\nPrivateTmp=yes",
+         "#PrivateTmp=yes\n# #PrivateTmp=yes\nX#PrivateTmp=yesno\nprivatetmp=yes\n#PrivateTmp=yes"},
+        // The replacement anywhere means patched before, even beside the text.
+        {"#PrivateTmp=yes\nPrivateTmp=yes\n", "#PrivateTmp=yes\nPrivateTmp=yes\n"},
+        {"[Unit]\nDescription=Time\n", "[Unit]\nDescription=Time\n"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        FakeKernel k;
+        k.write_file(unit, c.before);
+        EXPECT_EQ(obinit::replace_in_file("PrivateTmp=yes", "#PrivateTmp=yes", unit), 0);
+        EXPECT_EQ(k.read_file(unit), c.after);
+        // Untouched means not rewritten at all.
+        EXPECT_EQ(k.calls_starting("rename(").size(), strcmp(c.before, c.after) != 0 ? 1u : 0u);
     }
-    std::vector<std::string> edits() const { return k.calls_starting("rename("); }
-};
-
-TEST_F(ReplaceInFile, ReplacesEveryOccurrenceByteExactly) {
-    k.write_file(unit,
-                 "[Service]\nPrivateTmp=yes\n# PrivateTmp=yes in a comment\nXPrivateTmp=yesno\n"
-                 "privatetmp=yes\nPrivateTmp=yes");
-    replace("PrivateTmp=yes", "#PrivateTmp=yes");
-    EXPECT_EQ(k.read_file(unit),
-              "[Service]\n#PrivateTmp=yes\n# #PrivateTmp=yes in a comment\nX#PrivateTmp=yesno\n"
-              "privatetmp=yes\n#PrivateTmp=yes");
-    EXPECT_EQ(edits().size(), 1u);
+    FakeKernel k;
+    EXPECT_EQ(obinit::replace_in_file("PrivateTmp=yes", "#PrivateTmp=yes", unit), 0);
+    EXPECT_FALSE(k.exists(unit)) << "a missing unit is not created";
 }
 
-TEST_F(ReplaceInFile, LeavesAPatchedFileAlone) {
-    // Patched before, even though an uncommented line remains.
-    const std::string both = "#ProtectHome=yes\nProtectHome=yes\n";
-    k.write_file(unit, both);
-    replace("ProtectHome=yes", "#ProtectHome=yes");
-    EXPECT_EQ(k.read_file(unit), both);
-
-    // Applying an edit twice changes the file once.
-    k.write_file(unit, "PrivateDevices=yes\n");
-    replace("PrivateDevices=yes", "#PrivateDevices=yes");
-    replace("PrivateDevices=yes", "#PrivateDevices=yes");
-    EXPECT_EQ(k.read_file(unit), "#PrivateDevices=yes\n");
-    EXPECT_EQ(edits().size(), 1u);
-}
-
-TEST_F(ReplaceInFile, LeavesAFileWithoutTheTextAndAMissingFileUntouched) {
-    k.write_file(unit, "[Unit]\nDescription=Network Time Synchronization\n");
-    replace("MountFlags=slave", "#MountFlags=slave");
-    EXPECT_EQ(k.read_file(unit), "[Unit]\nDescription=Network Time Synchronization\n");
-
-    replace("MountFlags=slave", "#MountFlags=slave", "/lib/systemd/system/none.service");
-    EXPECT_FALSE(k.exists("/lib/systemd/system/none.service"));
-
-    k.write_file("/lib/systemd/system/empty.service", "");
-    replace("MountFlags=slave", "#MountFlags=slave", "/lib/systemd/system/empty.service");
-    EXPECT_EQ(k.read_file("/lib/systemd/system/empty.service"), "");
-    EXPECT_TRUE(edits().empty());
-    EXPECT_TRUE(k.stderr_text.empty());
-}
-
-TEST_F(ReplaceInFile, KeepsModeAndEditsTheFileALinkPointsTo) {
+TEST(ReplaceInFile, KeepsModeAndEditsTheFileALinkPointsTo) {
+    FakeKernel k;
     k.write_file("/etc/units/timesyncd.service", "PrivateTmp=yes\n", 0640);
     k.make_symlink("../../../etc/units/timesyncd.service", unit);
-    replace("PrivateTmp=yes", "#PrivateTmp=yes");
+    obinit::replace_in_file("PrivateTmp=yes", "#PrivateTmp=yes", unit);
     EXPECT_EQ(k.read_file("/etc/units/timesyncd.service"), "#PrivateTmp=yes\n");
     struct stat st;
     ASSERT_EQ(k.lstat(unit, &st), 0);
@@ -103,19 +81,18 @@ TEST_F(ReplaceInFile, KeepsModeAndEditsTheFileALinkPointsTo) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 
     // An absolute target, through a chain of two links.
+    const char* connman = "/lib/systemd/system/connman.service";
     k.write_file("/usr/lib/connman.service", "ProtectHome=true\n");
     k.make_symlink("/usr/lib/connman.service", "/etc/connman.service");
-    k.make_symlink("/etc/connman.service", "/lib/systemd/system/connman.service");
-    replace("ProtectHome=true", "#ProtectHome=true", "/lib/systemd/system/connman.service");
+    k.make_symlink("/etc/connman.service", connman);
+    obinit::replace_in_file("ProtectHome=true", "#ProtectHome=true", connman);
     EXPECT_EQ(k.read_file("/usr/lib/connman.service"), "#ProtectHome=true\n");
 
-    // A link that leads nowhere, or round in a circle, edits nothing.
-    k.make_symlink("/etc/missing.service", "/lib/systemd/system/dangling.service");
-    k.make_symlink("/lib/systemd/system/b.service", "/lib/systemd/system/a.service");
-    k.make_symlink("/lib/systemd/system/a.service", "/lib/systemd/system/b.service");
-    replace("x", "#x", "/lib/systemd/system/dangling.service");
-    replace("x", "#x", "/lib/systemd/system/a.service");
-    EXPECT_FALSE(k.exists("/etc/missing.service"));
+    // A link that leads round in a circle edits nothing.
+    k.make_symlink("/lib/b.service", "/lib/a.service");
+    k.make_symlink("/lib/a.service", "/lib/b.service");
+    obinit::replace_in_file("x", "#x", "/lib/a.service");
+    EXPECT_FALSE(k.exists("/lib/a.service.obnew"));
 }
 
 // Fails the nth step that writes the new file (counting from 1): creating
@@ -151,40 +128,32 @@ private:
     }
 };
 
-TEST(ReplaceInFileCrash, AnInterruptedEditLeavesTheOldFileWhole) {
-    const std::string old_unit = "[Service]\nProtectSystem=full\nProtectHome=yes\n";
-    int steps = 0;
-    for (int crash_at = 1;; ++crash_at) {
-        CrashingKernel k;
-        k.write_file(unit, old_unit, 0644);
-        k.crash_at = crash_at;
-        obinit::replace_in_file("ProtectSystem=full", "#ProtectSystem=full", unit);
-        if (k.steps < crash_at) {
-            // Ran through: the last round made the edit.
-            EXPECT_EQ(k.read_file(unit), "[Service]\n#ProtectSystem=full\nProtectHome=yes\n");
-            break;
+TEST(EditCrash, AnEditFailingAtAnyStepLeavesTheOldFileWhole) {
+    struct Edit {
+        const char* path;
+        std::string before, after;
+        void (*run)();
+    };
+    const Edit edits[] = {
+        {unit, "ProtectSystem=full\n", "#ProtectSystem=full\n",
+         [] { obinit::replace_in_file("ProtectSystem=full", "#ProtectSystem=full", unit); }},
+        {"/etc/fstab", "/dev/root / auto defaults 1 1\n", "#/dev/root / auto defaults 1 1\n",
+         [] { obinit::comment_out_fstab(); }},
+    };
+    for (const Edit& e : edits) {
+        for (int crash_at = 1;; ++crash_at) {
+            CrashingKernel k;
+            k.write_file(e.path, e.before);
+            k.crash_at = crash_at;
+            e.run();
+            if (k.steps < crash_at) {  // ran through: every step has failed once before
+                EXPECT_EQ(k.read_file(e.path), e.after);
+                EXPECT_GE(crash_at, 7) << "create, write, mode, owner, flush, rename";
+                break;
+            }
+            EXPECT_EQ(k.read_file(e.path), e.before) << e.path << ", step " << crash_at;
+            EXPECT_FALSE(k.exists(std::string(e.path) + ".obnew")) << "no leftover";
         }
-        EXPECT_EQ(k.read_file(unit), old_unit) << "crash at step " << crash_at;
-        EXPECT_FALSE(k.exists(std::string(unit) + ".obnew")) << "crash at step " << crash_at;
-        steps = crash_at;
-    }
-    EXPECT_GE(steps, 5) << "create, write, mode, owner, flush, rename";
-}
-
-TEST(CommentOutFstabCrash, AnInterruptedEditLeavesTheOldTableWhole) {
-    const std::string table = "/dev/mtdblock2 / jffs2 defaults 0 0\nproc /proc proc defaults 0 0\n";
-    for (int crash_at = 1;; ++crash_at) {
-        CrashingKernel k;
-        k.write_file("/etc/fstab", table);
-        k.crash_at = crash_at;
-        const int result = obinit::comment_out_fstab();
-        if (k.steps < crash_at) {
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(k.read_file("/etc/fstab"), "#" + table);
-            break;
-        }
-        EXPECT_EQ(result, 1) << "crash at step " << crash_at;
-        EXPECT_EQ(k.read_file("/etc/fstab"), table) << "crash at step " << crash_at;
     }
 }
 

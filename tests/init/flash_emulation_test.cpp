@@ -105,20 +105,14 @@ TEST_F(FlashEmulation, OtherModelsReplaceMmcblk0ThroughLoop8) {
     EXPECT_EQ(k.stderr_text, "");
 }
 
-TEST_F(FlashEmulation, ReusesABackingFileLeftFromEarlierWithItsOwnSize) {
-    k.write_file("/var/volatile/.mtd2", std::string(3000, 'x'));
-    loop("/dev/loop7");
-    block2mtd_driver();
-    obinit::emulate_mtd(2, 7, 5120);
-    EXPECT_EQ(k.read_file("/var/volatile/.mtd2"), std::string(3000, 'x'));
-}
-
-TEST_F(FlashEmulation, ALeftoverLoopNodeIsReportedAndTheEmulationGoesOn) {
+TEST_F(FlashEmulation, LeftoversAreReusedOrReportedAndTheEmulationGoesOn) {
+    k.write_file("/var/volatile/.mtd2", std::string(3000, 'x'));  // used with its own size
     k.write_file("/dev/loop7", "");
     FakeLoopDevice& loop7 = loop("/dev/loop7");
     FakeDevice& driver = block2mtd_driver();
     obinit::emulate_mtd(2, 7, 5120);
     EXPECT_EQ(k.stderr_text, "/dev/loop7: File exists\n");
+    EXPECT_EQ(k.read_file("/var/volatile/.mtd2"), std::string(3000, 'x'));
     EXPECT_TRUE(loop7.only_name_set("/dev/mtd2"));
     EXPECT_EQ(driver.written, "/dev/loop7,0x20000,0x800");
     EXPECT_EQ(k.calls_starting("rename(").size(), 3u);

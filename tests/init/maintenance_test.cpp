@@ -12,6 +12,7 @@
 
 #include "fake_kernel.h"
 #include "obinit.h"
+#include "obinit_box.h"
 
 namespace {
 
@@ -92,26 +93,18 @@ private:
 };
 
 TEST(Relink, MakesSbinInitALinkToObinitWhateverWasThere) {
-    {
+    const Calls link = {"symlink(\"/sbin/obinit\", \"/sbin/init\")", "exit(0)"};
+    const Calls removal[] = {
+        {"unlink(\"/sbin/init\")"}, {}, {"unlink(\"/sbin/init\")", "rmdir(\"/sbin/init\")"}};
+    for (int before = 0; before < 3; ++before) {  // a file, nothing, a directory
         MediumBox box;
-        box.write_file("/sbin/init", "sysvinit");
+        if (before == 0) box.write_file("/sbin/init", "sysvinit");
+        box.make_dir(before == 2 ? "/sbin/init" : "/sbin");
         EXPECT_EQ(box.run(999), 0);
         EXPECT_EQ(box.stderr_text, "Orbiel relinks /sbin/obinit to /sbin/init ...\n");
-        EXPECT_EQ(box.calls, (Calls{"unlink(\"/sbin/init\")",
-                                    "symlink(\"/sbin/obinit\", \"/sbin/init\")", "exit(0)"}));
-    }
-    {
-        MediumBox box;
-        box.make_dir("/sbin");
-        EXPECT_EQ(box.run(999), 0);
-        EXPECT_EQ(box.calls, (Calls{"symlink(\"/sbin/obinit\", \"/sbin/init\")", "exit(0)"}));
-    }
-    {
-        MediumBox box;
-        box.make_dir("/sbin/init");
-        EXPECT_EQ(box.run(999), 0);
-        EXPECT_EQ(box.calls, (Calls{"unlink(\"/sbin/init\")", "rmdir(\"/sbin/init\")",
-                                    "symlink(\"/sbin/obinit\", \"/sbin/init\")", "exit(0)"}));
+        Calls expected = removal[before];
+        expected.insert(expected.end(), link.begin(), link.end());
+        EXPECT_EQ(box.calls, expected) << before;
     }
 }
 
@@ -189,34 +182,47 @@ TEST(FileSystemCheck, UnmountsEverythingChecksRemountsAndResetsTheUuid) {
                      "exit(0)"}));
 }
 
-TEST(FileSystemCheck, RefusesInsideAnImageRoot) {
-    MediumBox box;
+TEST(FileSystemCheck, StopsInsideAnImageOnABusyMediumOrWhenTheRemountFails) {
+    const std::string start = "Orbiel does Filesystemcheck now on /dev/sda1 device\n";
+    const std::string done = "\nOrbiel Filesystemcheck done\n\n";
+    struct Case {
+        void (*arrange)(MediumBox&);
+        std::string message;
+        Calls commands;
+    };
+    const Case cases[] = {
+        {[](MediumBox& box) { box.write_file("/.obinfo", "img1"); },
+         "Orbiel filesystemcheck works only in Flash\n\n",
+         {}},
+        {[](MediumBox& box) { box.fail("umount(\"/media/ob\")", EBUSY); },
+         start + "umount /media/ob: Device or resource busy\n"
+                 "Orbiel Filesystemcheck not possible because /media/ob still mounted\n",
+         {}},
+        {[](MediumBox& box) { box.fail("mount(\"/dev/sda1\"", ENODEV); },
+         start + done + "/media/ob: No such device\n",
+         {"system(\"fsck.ext4 -y -f /dev/sda1\")"}},
+    };
+    for (const Case& c : cases) {
+        MediumBox box;
+        c.arrange(box);
+        EXPECT_EQ(box.run(90), 0);
+        EXPECT_EQ(box.stderr_text, c.message);
+        EXPECT_EQ(box.calls_starting("system("), c.commands);
+    }
+}
+
+TEST(FileSystemCheck, FromTheEntryInsideAnImageRootGoesNoFurtherThanItsMessage) {
+    ob_test::ObinitBox box;
+    box.pid = 321;
     box.write_file("/.obinfo", "img1");
-    EXPECT_EQ(box.run(90), 0);
-    EXPECT_EQ(box.stderr_text, "Orbiel filesystemcheck works only in Flash\n\n");
-    EXPECT_EQ(box.calls, (Calls{"exit(0)"}));
-}
-
-TEST(FileSystemCheck, ABusyMediumIsNotChecked) {
-    MediumBox box;
-    box.fail("umount(\"/media/ob\")", EBUSY);
-    EXPECT_EQ(box.run(90), 0);
-    EXPECT_EQ(box.stderr_text,
-              "Orbiel does Filesystemcheck now on /dev/sda1 device\n"
-              "umount /media/ob: Device or resource busy\n"
-              "Orbiel Filesystemcheck not possible because /media/ob still mounted\n");
-    EXPECT_TRUE(box.calls_starting("system(").empty());
-}
-
-TEST(FileSystemCheck, AFailedRemountSkipsTheUuidReset) {
-    MediumBox box;
-    box.fail("mount(\"/dev/sda1\"", ENODEV);
-    EXPECT_EQ(box.run(90), 0);
-    EXPECT_EQ(box.stderr_text,
-              "Orbiel does Filesystemcheck now on /dev/sda1 device\n"
-              "\nOrbiel Filesystemcheck done\n\n"
-              "/media/ob: No such device\n");
-    EXPECT_EQ(box.calls_starting("system("), (Calls{"system(\"fsck.ext4 -y -f /dev/sda1\")"}));
+    box.write_file("/media/ob/ob.sh", "medium");
+    const ob_test::Outcome run = box.boot({"90"});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.program, "");
+    EXPECT_EQ(box.after_banner(),
+              "\n\nOrbiel found on device /dev/sdb1 ...\n\n"
+              "Orbiel filesystemcheck works only in Flash\n\n");
+    EXPECT_TRUE(box.calls_starting("umount(").empty());
 }
 
 TEST(SwapoffListed, TurnsOffEveryListedAreaReadingTheListAfreshEachTime) {
