@@ -1,0 +1,55 @@
+# What `cmake --install` puts where (DESTDIR works as usual):
+#   /sbin/obinit                            the box's init (OB_INSTALL_SBINDIR)
+#   <prefix>/share/orbiel/medium/           the tree to copy onto the boot
+#     ob.sh obboot.ini bin/orbiel           medium (OB_INSTALL_MEDIUMDIR)
+#     logos/orbiel.jpg fonts/orbiel.ttf ob/
+# Components: "box" (obinit) and "medium".
+
+# The kernel looks for init in the root file system's /sbin whatever the
+# prefix, so the default is absolute; a relative value goes under the prefix.
+set(OB_INSTALL_SBINDIR "/sbin" CACHE STRING "Where obinit is installed")
+set(OB_INSTALL_MEDIUMDIR "share/orbiel/medium" CACHE STRING
+    "Where the boot-medium tree is installed (relative: under the prefix)")
+# The menu font is DejaVu Sans unless told otherwise; firmware builds point
+# this at the font in their target sysroot.
+find_file(OB_FONT DejaVuSans.ttf
+          PATHS /usr/share/fonts/truetype/dejavu /usr/share/fonts/truetype /usr/share/fonts/ttf
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+          DOC "TrueType font installed as the medium's fonts/orbiel.ttf")
+
+if(OB_STATIC_MENU)
+  # The menu runs before any image is chosen, on whatever C library the box's
+  # flash happens to carry, so the release build takes every library in.
+  # libfreetype.a names none of the libraries it needs itself.
+  foreach(lib png16 z brotlidec brotlicommon)
+    find_library(OB_${lib}_ARCHIVE NAMES lib${lib}.a REQUIRED)
+    list(APPEND freetype_needs "${OB_${lib}_ARCHIVE}")
+  endforeach()
+  set_property(TARGET Freetype::Freetype APPEND PROPERTY INTERFACE_LINK_LIBRARIES
+               ${freetype_needs} m)
+  target_link_options(orbiel PRIVATE -static)
+endif()
+
+install(TARGETS obinit RUNTIME DESTINATION "${OB_INSTALL_SBINDIR}" COMPONENT box)
+
+set(medium "${OB_INSTALL_MEDIUMDIR}")
+# Only its presence counts: it tells that the medium is mounted.
+file(WRITE "${CMAKE_BINARY_DIR}/medium/ob.sh"
+     "#!/bin/sh\n# Marks the Orbiel boot medium. Only the file's presence is checked.\nexit 0\n")
+install(FILES "${CMAKE_BINARY_DIR}/medium/ob.sh" DESTINATION "${medium}" COMPONENT medium
+        PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                    WORLD_READ WORLD_EXECUTE)
+# The menu writes the user's choice into an existing selection file but never
+# creates one, so the medium starts with the default.
+file(WRITE "${CMAKE_BINARY_DIR}/medium/obboot.ini" "Flash\n")
+install(FILES "${CMAKE_BINARY_DIR}/medium/obboot.ini" DESTINATION "${medium}" COMPONENT medium)
+install(TARGETS orbiel RUNTIME DESTINATION "${medium}/bin" COMPONENT medium)
+install(DIRECTORY DESTINATION "${medium}/ob" COMPONENT medium)
+if(OB_LOGO_FILE)
+  install(FILES "${OB_LOGO_FILE}" DESTINATION "${medium}/logos" COMPONENT medium)
+endif()
+if(OB_FONT)
+  install(FILES "${OB_FONT}" DESTINATION "${medium}/fonts" RENAME orbiel.ttf COMPONENT medium)
+else()
+  message(WARNING "DejaVuSans.ttf not found: set OB_FONT; the medium gets no font")
+endif()
