@@ -19,7 +19,9 @@ namespace orbiel {
 
 namespace {
 
-constexpr const char* credit = "Orbiel developers";  // 17 characters, shown in the banner and menu
+// 17 characters, shown in the banner and on the menu screen, where it must
+// fit the 200 pixels the header gives it at 24 pixels.
+constexpr const char* credit = "Orbiel free build";
 
 void print_banner() {
     snprintf(credit_text, sizeof credit_text, "%s", credit);

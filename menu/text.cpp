@@ -15,21 +15,6 @@ struct size_code_row {
 };
 constexpr size_code_row text_sizes[] = {{0, 32}, {1, 24}, {2, 48}, {3, 64}};
 
-// Kerning is stated in the size the face has active. The cache activates a
-// size only when it renders a glyph it did not hold yet, so with the menu
-// switching between two sizes the face may still carry the other one: make
-// the size of this string the active one before its kerning is asked for.
-void activate_text_size() {
-    if (!use_kerning || manager == nullptr) return;
-    FTC_ScalerRec scaler = {};
-    scaler.face_id = desc.face_id;
-    scaler.width = desc.width;
-    scaler.height = desc.height;
-    scaler.pixel = 1;
-    FT_Size size;
-    FTC_Manager_LookupSize(manager, &scaler, &size);
-}
-
 // One character's glyph (into sbit) and its kerning against the previous
 // one. False when there is nothing to draw: no glyph or a failed lookup.
 bool look_up_glyph(char ch, int& kern) {
@@ -110,7 +95,6 @@ int render_glyph(char ch, int sx, int sy, int ex, color c) {
 
 int text_width(const char* text, int size_code) {
     set_text_size(size_code);
-    activate_text_size();
     prev_glyphindex = 0;
     int width = 0;
     for (const char* p = text; *p != '\0'; ++p) {
@@ -132,7 +116,6 @@ void render_text(const char* text, int x, int y, int width, int align, int size_
         }
     }
     const int ex = saturating_add(x, width);
-    activate_text_size();
     prev_glyphindex = 0;
     int pen = x;
     for (const char* p = text; *p != '\0' && *p != '\n'; ++p) {
