@@ -346,6 +346,20 @@ TEST_F(BootMenuTest, PreviewDrawsTheWholeScreenWithoutReadingKeys) {
     save_screen("menu_preview");
 }
 
+TEST_F(BootMenuTest, WithoutAnyPictureTextLeftOfTheScreenIsClipped) {
+    // No logo: w and h stay 0, so the credit text and the preview names
+    // start left of the screen.
+    ASSERT_EQ(kernel.unlink(ob::default_logo), 0);
+    image("img_a");
+    logo_arg = extra_arg = 1;
+    snprintf(bootpicture, sizeof bootpicture, "%s", ob::default_logo);
+    snprintf(picturearg, sizeof picturearg, "%s", std::string(59, 'W').c_str());
+    run();
+    EXPECT_EQ(kernel.stderr_text, "open /media/ob/logos/orbiel.jpg failed\n");
+    EXPECT_GT(label_pixels(1, white), 0);
+    EXPECT_EQ(count(0, 560, 200, 660, yellow), 0);
+}
+
 // ---- Screens for review ----
 
 TEST_F(BootMenuTest, ScreensForReview) {

@@ -84,11 +84,6 @@ TEST_F(InputTest, OneEventPerDeviceAndPassTheHighestSlotDecides) {
     EXPECT_EQ(read_key(), no_input);
 }
 
-TEST_F(InputTest, WithoutDevicesThereIsNoInput) {
-    open_input_devices();
-    EXPECT_EQ(read_key(), no_input);
-}
-
 TEST_F(InputTest, WaitingEndsAtTheNextEventOrTheNextWholeSecondLeft) {
     FakeInputDevice& remote = device(0);
     remote.key(t0 + 2300, KEY_OK);

@@ -104,14 +104,6 @@ TEST_F(PinStageTest, LeadingZeroIsDroppedFromTheNumber) {
     EXPECT_EQ(times(kernel.stderr_text, "PIN wrong"), 0u);
 }
 
-TEST_F(PinStageTest, FourCharacterTextWithLeadingZeroNeverMatches) {
-    lock(md5_0123);
-    type(0, "0123");
-    run();
-    EXPECT_EQ(times(kernel.stderr_text, "PIN wrong - continue trying\n"), 1u);
-    EXPECT_FALSE(list_was_shown());
-}
-
 TEST_F(PinStageTest, FifthDigitStartsANewEntry) {
     lock(md5_8_nuls);
     auto& probe = kernel.add_device("/dev/input/event7", std::make_unique<Probe>());
@@ -158,16 +150,6 @@ TEST_F(PinStageTest, ThreeWrongPinsBootFlash) {
     EXPECT_EQ(count(85, 620, 180, 665, red), 0);
 }
 
-TEST_F(PinStageTest, ThirdWrongPinCreatesNoSelectionFile) {
-    lock(md5_1234);
-    ASSERT_EQ(kernel.unlink(ob::selection_file), 0);
-    int64_t at = type(0, "1");
-    at = type(at + 1500, "2");
-    type(at + 1500, "3");
-    run();
-    EXPECT_FALSE(kernel.exists(ob::selection_file));
-}
-
 TEST_F(PinStageTest, ExitLeavesWithTheStoredChoiceAndARedField) {
     lock(md5_1234);
     type(0, "12", false);
@@ -189,13 +171,6 @@ TEST_F(PinStageTest, TimeoutLeavesWithoutRedFieldAndEveryKeyRenewsIt) {
     EXPECT_EQ(kernel.now_ms - start_ms, 15000);
     EXPECT_EQ(count(85, 620, 180, 665, red), 0);
     EXPECT_GT(count(85, 620, 180, 665, white), 0);
-}
-
-TEST_F(PinStageTest, UnlockedMenuDrawsNoField) {
-    press(300, KEY_EXIT);
-    run();
-    EXPECT_TRUE(list_was_shown());
-    EXPECT_EQ(count(85, 620, 180, 665, white), 0);
 }
 
 }  // namespace
