@@ -173,22 +173,25 @@ class Box:
         return tree
 
     def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
-             config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline=""):
+             config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline="",
+             features=None):
         """Boot the box; interact(board) runs while it is up (keys, shots)."""
         media = {}
         if medium_tree is not None:
             medium_tree.finish()
             disk = os.path.join(self.workdir, "boot.img")
-            media["boot"] = medium.make_ext4(disk, medium_tree.root, label=label,
-                                             size_mib=64)
+            media["boot"] = medium.make_ext4(disk, medium_tree.root, label=label, size_mib=64,
+                                             features=features)
         scratch = medium.make_blank(os.path.join(self.workdir, "scratch.img"), 128)
         media["scratch"] = scratch
         config = dict(config or {})
         if interact:
             config["E2E_AGENT"] = 1
         program = paths.obinit() if init == "obinit" else init
+        menu = medium_tree.path("bin/orbiel") if medium_tree is not None else None
         initrd = guest.flash_root(os.path.join(self.workdir, "initrd.gz"), release, program,
-                                  config=config, extra=extra)
+                                  config=config, extra=extra,
+                                  menu=menu if menu and os.path.exists(menu) else None)
         board = qemu.Board(kernel.kernel_for(release), initrd, self.workdir,
                            ide=None if on_card else media.get("boot"),
                            sdcard=media.get("boot") if on_card else None,

@@ -21,8 +21,8 @@ BOARD_MODULES = [
 # busybox applets the guest scripts and the programs' shell commands use.
 APPLETS = """ash cat cp dd echo env grep head insmod ln ls mkdir mknod mount
     mv poweroff reboot rm rmdir sed sleep sort stty swapoff swapon sync tail
-    test tr true false umount uname wc mdev find stat hexdump chroot""".split()
-SBIN_APPLETS = {"insmod", "mdev", "poweroff", "reboot", "swapoff", "swapon", "chroot"}
+    test tr true false umount uname wc mdev find stat hexdump chroot losetup""".split()
+SBIN_APPLETS = {"insmod", "mdev", "poweroff", "reboot", "swapoff", "swapon", "chroot", "losetup"}
 
 HELPERS = ["remap", "fbshot", "testinit", "report"]
 
@@ -114,7 +114,16 @@ def shell_config(values):
     return "".join(out)
 
 
-def flash_root(out, release, init_program, config=None, extra=None):
+def is_dynamic(program):
+    """True when the ELF program asks for a loader (PT_INTERP)."""
+    with open(program, "rb") as f:
+        data = f.read(4096)
+    phoff, = struct.unpack_from("<I", data, 0x1C)
+    phentsize, phnum = struct.unpack_from("<HH", data, 0x2A)
+    return any(struct.unpack_from("<I", data, phoff + i * phentsize)[0] == 3 for i in range(phnum))
+
+
+def flash_root(out, release, init_program, config=None, extra=None, menu=None):
     """Write the initramfs: the flash root of a box of the release's model.
 
     init_program is what the kernel starts as /sbin/init (obinit, or the
@@ -132,6 +141,10 @@ def flash_root(out, release, init_program, config=None, extra=None):
     # board's stand-in instead of busybox's own module loader.
     debian.add_to(a, ["dash"] + debian.LIBC)
     a.symlink("bin/sh", "/bin/dash")
+    # The menu program runs in the flash root: a dynamically linked one
+    # needs the flash to carry its libraries.
+    if menu and is_dynamic(menu):
+        debian.add_to(a, debian.MENU_LIBS)
     a.host_file("init", os.path.join(paths.GUEST, "init"), 0o755)
     a.host_file("sbin/modprobe", os.path.join(paths.GUEST, "modprobe"), 0o755)
     a.host_file("e2e/agent", os.path.join(paths.GUEST, "agent"), 0o755)

@@ -22,14 +22,15 @@ def write_mbr(path, total_bytes, part_type=0x83):
         f.truncate(total_bytes)
 
 
-def make_ext4(path, source_dir, label="obtest", size_mib=64):
+def make_ext4(path, source_dir, label="obtest", size_mib=64, features=None):
     """A partitioned disk image whose first partition is ext4 with the tree of source_dir."""
     total = size_mib << 20
     write_mbr(path, total)
     fs_kib = (total - PART_OFFSET) // 1024
-    subprocess.run(["mke2fs", "-q", "-F", "-t", "ext4", "-L", label, "-b", "1024" if fs_kib < 65536 else "4096",
-                    "-E", "offset=%d" % PART_OFFSET, "-d", source_dir, path, "%dk" % fs_kib],
-                   check=True)
+    cmd = ["mke2fs", "-q", "-F", "-t", "ext4", "-L", label, "-E", "offset=%d" % PART_OFFSET]
+    if features:
+        cmd += ["-O", features]
+    subprocess.run(cmd + ["-d", source_dir, path, "%dk" % fs_kib], check=True)
     return path
 
 
@@ -47,6 +48,8 @@ class Readback:
         with open(disk, "rb") as src, open(self.part, "wb") as dst:
             src.seek(PART_OFFSET)
             shutil.copyfileobj(src, dst, 1 << 20)
+        # Read before e2fsck, which gives a volume with the all-zero UUID a new one.
+        self.uuid_before_check = self._raw_uuid()
         r = subprocess.run(["e2fsck", "-fy", self.part], capture_output=True, text=True)
         self.fsck_status = r.returncode
         self.fsck_output = r.stdout + r.stderr
@@ -62,9 +65,8 @@ class Readback:
         r = subprocess.run(["debugfs", "-R", "stat %s" % path, self.part], capture_output=True)
         return r.returncode == 0 and b"File not found" not in r.stderr and b"Inode:" in r.stdout
 
-    def uuid(self):
-        r = subprocess.run(["tune2fs", "-l", self.part], capture_output=True, text=True)
-        for line in r.stdout.splitlines():
-            if line.startswith("Filesystem UUID:"):
-                return line.split(":", 1)[1].strip()
-        return None
+    def _raw_uuid(self):
+        with open(self.part, "rb") as f:
+            f.seek(1024 + 0x68)  # s_uuid in the primary superblock
+            u = f.read(16).hex()
+        return "%s-%s-%s-%s-%s" % (u[:8], u[8:12], u[12:16], u[16:20], u[20:])

@@ -85,11 +85,24 @@ class Board:
         self.seconds = time.monotonic() - self.started
         return not timed_out
 
+    def _connect(self, path, timeout=20):
+        """qemu makes its sockets a moment after it starts."""
+        deadline = time.monotonic() + timeout
+        while True:
+            sock = socket.socket(socket.AF_UNIX)
+            try:
+                sock.connect(path)
+                return sock
+            except OSError:
+                sock.close()
+                if time.monotonic() > deadline or self.proc.poll() is not None:
+                    raise
+                self._pump(0.1)
+
     # -- QMP keys --------------------------------------------------------
     def _qmp_call(self, command, **arguments):
         if self._qmp is None:
-            self._qmp = socket.socket(socket.AF_UNIX)
-            self._qmp.connect(self.qmp_path)
+            self._qmp = self._connect(self.qmp_path)
             self._qmp_file = self._qmp.makefile("rwb")
             self._qmp_file.readline()  # greeting
             self._qmp_call("qmp_capabilities")
@@ -111,9 +124,13 @@ class Board:
     def agent(self, line, timeout=30):
         """Send one command to the guest's agent; returns its reply words or None."""
         if self._agent is None:
-            self._agent = socket.socket(socket.AF_UNIX)
-            self._agent.connect(self.agent_path)
+            self._agent = self._connect(self.agent_path)
+            if self._agent_reply(timeout) != ["ready"]:
+                return None
         self._agent.sendall(line.encode() + b"\n")
+        return self._agent_reply(timeout)
+
+    def _agent_reply(self, timeout):
         deadline = time.monotonic() + timeout
         while True:
             while b"\n" in self._agent_buf:

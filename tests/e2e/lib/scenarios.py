@@ -128,3 +128,135 @@ def missing_image(box):
     box.boot(medium_tree=tree, timeout=60)
     box.console_has("Orbiel is booting Image gone ...\n")
     boots_flash(box)
+
+
+# -- the menu -------------------------------------------------------------------
+
+READY = "waiting for input from remote ..."
+
+
+@scenario("menu-keys", needs=["obinit", "orbiel"])
+def menu_keys(box):
+    """The remote moves the highlight, OK writes the choice, the chosen image boots."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "30\n")
+    tree.image("img1")
+    tree.image("img2")
+    tree.image("1", obinfo="OpenXYZ 6.1\n")
+
+    def interact(s):
+        if not s.log_wait(READY, 120):
+            return
+        s.key("down")
+        s.log_wait("DOWN - selected 3 img2", 60)
+        s.screenshot("moved")
+        s.key("ret")
+        s.log_wait("OK   - booting 3 img2", 60)
+        s.screenshot("chosen")
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180)
+    box.console_has("Orbiel is booting Image img2 ...\n", "IMAGE-NAME img2\n")
+    box.file_is("/obboot.ini", "img2\n")
+    log = (box.run.medium().read("/.oblog") or b"").decode("utf-8", "replace")
+    print(log)
+
+
+FLASH_CHECK_DM900 = """#!/bin/sh
+stat -c 'CHECK %n %s' /var/volatile/.mmcblk0
+stat -c 'CHECK %n %F %t:%T' /dev/mmcblk0 /dev/mmcblk0p1
+echo "CHECK loop8 $(cat /sys/block/loop8/loop/backing_file)"
+"""
+
+FLASH_CHECK_DM520 = """#!/bin/sh
+stat -c 'CHECK %n %s' /var/volatile/.mtd2
+stat -c 'CHECK %n %F %t:%T' /dev/mtd2 /dev/mtd2ro /dev/mtdblock2 /dev/loop7
+echo "CHECK loop7 $(cat /sys/block/loop7/loop/backing_file)"
+sed 's/^/CHECK proc-mtd /' /proc/mtd
+"""
+
+
+@scenario("dm900", needs=["obinit"])
+def dm900(box):
+    """dm900: the image gets a 16 MiB RAM-backed /dev/mmcblk0 and p1 on loop 8."""
+    tree = box.new_medium(with_menu=False)
+    tree.file(".obnobootmanager", "")
+    tree.file("obboot.ini", "img1\n")
+    base = tree.image("img1", kernel_file="/boot/zImage")
+    tree.file(base + "/etc/image-check", FLASH_CHECK_DM900, 0o755)
+    box.boot(medium_tree=tree, timeout=60)
+    boots_image(box, "img1")
+    box.console_has("CHECK /var/volatile/.mmcblk0 16777216\n",
+                    "CHECK /dev/mmcblk0 block special file 7:8\n",
+                    "CHECK /dev/mmcblk0p1 block special file 7:8\n",
+                    "CHECK loop8 /var/volatile/.mmcblk0\n")
+
+
+@scenario("dm520", needs=["obinit"])
+def dm520(box):
+    """dm520: MTD partition 2 becomes a 5 MiB block2mtd device over loop 7."""
+    tree = box.new_medium(with_menu=False)
+    tree.file(".obnobootmanager", "")
+    tree.file("obboot.ini", "img1\n")
+    base = tree.image("img1", kernel_file="/boot/vmlinux.gz")
+    tree.file(base + "/etc/image-check", FLASH_CHECK_DM520, 0o755)
+    box.boot(release=DM520, medium_tree=tree, timeout=60)
+    boots_image(box, "img1")
+    box.console_has("CHECK /var/volatile/.mtd2 5242880\n", "CHECK loop7 /var/volatile/.mtd2\n",
+                    "CHECK /dev/mtd2 character special file 5a:a\n",
+                    "CHECK /dev/mtd2ro character special file 5a:b\n",
+                    "CHECK /dev/mtdblock2 block special file 1f:5\n",
+                    "CHECK proc-mtd mtd5: 00500000 00020000 ")
+
+
+@scenario("mdev", needs=["obinit"])
+def mdev(box):
+    """An mdev image gets the start link; its scripts run "obinit start", which remounts."""
+    tree = box.new_medium(with_menu=False)
+    tree.file(".obnobootmanager", "")
+    tree.file("obboot.ini", "mdevimg\n")
+    base = tree.image("mdevimg", mdev=True)
+    tree.copy(base + "/sbin/obinit", paths.obinit(), 0o755)
+    box.boot(medium_tree=tree, timeout=90)
+    boots_image(box, "mdevimg")
+    box.console_in_order("IMAGE-MOUNT /media tmpfs tmpfs", "IMAGE-MOUNT /media/ob ext4 /dev/sda1",
+                         "IMAGE-RCS /etc/rcS.d/S99obinit", BANNER, "Orbiel found on device /dev/sda1 ...\n\n",
+                         "Orbiel remounts only ...\n", "IMAGE-INIT done")
+    box.check(box.run.medium().exists("/ob/mdevimg/etc/rcS.d/S99obinit"), "the start link is not on the medium")
+
+
+@scenario("memory-card", needs=["obinit"])
+def memory_card(box):
+    """A medium on a memory card (major 179) is found as mmcblk0p1."""
+    tree = box.new_medium(with_menu=False)
+    tree.file("obboot.ini", "Flash\n")
+    box.boot(release=DM520, medium_tree=tree, on_card=True, timeout=60)
+    box.console_in_order(BANNER, "\nOrbiel found on device /dev/mmcblk0p1 ...\n\n",
+                         "e2e: modprobe dreambox_rc2", "e2e: modprobe bcm73625",
+                         "Orbiel is booting Image Flash ...\n")
+    boots_flash(box)
+    box.console_has("FLASH-MEDIUM mounted")
+
+
+def add_e2fsprogs(archive):
+    debian.add_to(archive, debian.E2FSPROGS)
+
+
+@scenario("fsck", needs=["obinit"])
+def fsck(box):
+    """"obinit 90" from the running flash: check the medium, mount it again, zero its UUID."""
+    tree = box.new_medium(with_menu=False)
+    tree.file("obboot.ini", "Flash\n")
+    tree.copy("bin/tune2fs", debian.tune2fs(), 0o755)
+    # tune2fs changes the UUID of a mounted file system only without metadata
+    # checksums, as the boxes' own tools format their media.
+    box.boot(medium_tree=tree, extra=add_e2fsprogs, features="^metadata_csum",
+             config={"E2E_FLASH_RUN": "/sbin/obinit 90; echo obinit-90 exit $?"}, timeout=120)
+    boots_flash(box)
+    box.console_in_order("FLASH-MEDIUM mounted", BANNER, "Orbiel found on device /dev/sda1 ...\n\n",
+                         "Orbiel does Filesystemcheck now on /dev/sda1 device\n",
+                         "\nOrbiel Filesystemcheck done\n\n", "\nOrbiel UUID reset done\n\n",
+                         "obinit-90 exit 0", "FLASH-INIT done")
+    box.console_lacks("still mounted")
+    uuid = box.run.medium().uuid_before_check
+    box.check(uuid == "00000000-0000-0000-0000-000000000000", "the medium's UUID is %s" % uuid)
