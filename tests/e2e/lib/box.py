@@ -119,21 +119,12 @@ class MediumTree:
 
 
 def logo_jpeg():
-    """The start logo: made by the project's tool when it exists, else none."""
-    cached = os.path.join(paths.cache(), "orbiel.jpg")
-    if os.path.exists(cached):
-        return cached
-    for tool in (os.path.join(paths.REPO, "tools", "make_logo"),):
-        if os.access(tool, os.X_OK):
-            import subprocess
-            r = subprocess.run([tool, cached], capture_output=True)
-            if r.returncode == 0 and os.path.exists(cached):
-                return cached
+    """The start logo that the project's build generates (tools/make_logo)."""
+    for preset in ("mipsel", "host", "host-asan"):
+        logo = os.path.join(paths.build(), preset, "medium", "logos", "orbiel.jpg")
+        if os.path.exists(logo):
+            return logo
     return None
-
-
-class Failed(Exception):
-    pass
 
 
 class Run:
@@ -270,6 +261,13 @@ class Session:
 
     def key(self, qcode):
         self.board.key(qcode)
+
+    def pause(self, seconds):
+        self.board.wait_for("\0never\0", seconds)
+
+    def settle(self, seconds=1.5):
+        """The menu logs an action before it draws it; give the drawing time."""
+        self.pause(seconds)
 
     def screenshot(self, name):
         reply = self.board.agent("shot %d" % self.slot, 60)

@@ -8,7 +8,9 @@ import socket
 import subprocess
 import time
 
-CONSOLE_ARGS = "console=ttyS0 loglevel=3 panic=1 rdinit=/init"
+# fbcon=map:1 keeps the kernel's text console (and its cursor) off the
+# framebuffer, which on a box belongs to the menu alone.
+CONSOLE_ARGS = "console=ttyS0 loglevel=3 panic=1 rdinit=/init fbcon=map:1"
 
 
 class Board:

@@ -77,17 +77,30 @@ def flash(box):
     box.check(box.run.medium().exists("/.oblog"), "the menu's log was not created")
 
 
+KERNEL_FS_TABLE = ["IMAGE-MOUNT /dev/pts devpts", "IMAGE-MOUNT /dev/shm tmpfs", "IMAGE-MOUNT /proc proc",
+                   "IMAGE-MOUNT /run tmpfs", "IMAGE-MOUNT /tmp tmpfs", "IMAGE-MOUNT /var/volatile tmpfs",
+                   "IMAGE-MOUNT /sys/fs/cgroup tmpfs"]
+
+TIMESYNCD = "/lib/systemd/system/systemd-timesyncd.service"
+
+
 @scenario("image", needs=["obinit"])
 def image(box):
-    """The selected image's init runs as process 1 inside it, with medium, /dev and /sys."""
+    """The selected image's init runs as process 1 inside it, with medium, /dev, /sys and
+    the kernel file systems; its mount table and units are edited once, on the medium."""
     tree = box.new_medium(with_menu=False)
     tree.file("obboot.ini", "img1\n")
-    tree.image("img1", fstab="proc /proc proc defaults 0 0\n/dev/sda1 / auto defaults 1 1\n",
-               kernel_file="/boot/zImage")
+    base = tree.image("img1", fstab="proc /proc proc defaults 0 0\n/dev/sda1 / auto defaults 1 1\n",
+                      kernel_file="/boot/zImage")
+    tree.file(base + TIMESYNCD, "[Service]\nPrivateTmp=yes\nProtectHome=yes\n")
     tree.image("img2")
     box.boot(medium_tree=tree, args=["e2e-arg"], timeout=60)
     boots_image(box, "img1", "e2e-arg")
+    box.console_in_order("IMAGE-MOUNT /media/ob ext4 /dev/sda1", *KERNEL_FS_TABLE)
     box.console_lacks("moving rootdir")
+    box.file_is("/ob/img1/etc/fstab", "#proc /proc proc defaults 0 0\n/dev/sda1 / auto defaults 1 1\n")
+    box.file_is("/ob/img1" + TIMESYNCD, "[Service]\n#PrivateTmp=yes\n#ProtectHome=yes\n")
+    box.file_is("/ob/img2/etc/fstab", "proc /proc proc defaults 0 0\n")
 
 
 @scenario("disabled", needs=["obinit"])
@@ -134,6 +147,35 @@ def missing_image(box):
 
 READY = "waiting for input from remote ..."
 
+WHITE, YELLOW, GREEN, RED = (255, 255, 255), (255, 255, 15), (15, 255, 15), (255, 0, 0)
+
+
+def label_box(k):
+    """The band of entry k's label above its baseline (106 + 46k) that no other entry reaches."""
+    y = 106 + 46 * k
+    return (200, y - 30, 800, y)
+
+
+def mark_box(k):
+    """The cursor / boot-mark column left of entry k's index."""
+    y = 106 + 46 * k
+    return (88, y - 40, 128, y + 4)
+
+
+def has_colour(box, shot_name, colour, area, what, minimum=40):
+    shot = box.shot(shot_name)
+    if shot is None:
+        return box.fail("no screenshot %s" % shot_name)
+    n = shot.count(colour, area)
+    box.check(n >= minimum, "%s: %s has %d pixels of %s" % (shot_name, what, n, colour))
+
+
+def lacks_colour(box, shot_name, colour, area, what):
+    shot = box.shot(shot_name)
+    if shot is not None:
+        n = shot.count(colour, area)
+        box.check(n == 0, "%s: %s has %d pixels of %s" % (shot_name, what, n, colour))
+
 
 @scenario("menu-keys", needs=["obinit", "orbiel"])
 def menu_keys(box):
@@ -149,17 +191,22 @@ def menu_keys(box):
         if not s.log_wait(READY, 120):
             return
         s.key("down")
-        s.log_wait("DOWN - selected 3 img2", 60)
-        s.screenshot("moved")
+        if s.log_wait("DOWN - selected 3 img2", 60):
+            s.settle()
+            s.screenshot("moved")
         s.key("ret")
-        s.log_wait("OK   - booting 3 img2", 60)
-        s.screenshot("chosen")
+        if s.log_wait("OK   - booting 3 img2", 60):
+            s.settle(0.4)  # the menu ends a second after this line
+            s.screenshot("chosen")
 
     box.boot(medium_tree=tree, interact=interact, timeout=180)
     box.console_has("Orbiel is booting Image img2 ...\n", "IMAGE-NAME img2\n")
     box.file_is("/obboot.ini", "img2\n")
-    log = (box.run.medium().read("/.oblog") or b"").decode("utf-8", "replace")
-    print(log)
+    has_colour(box, "moved", YELLOW, label_box(3), "the highlighted img2")
+    lacks_colour(box, "moved", YELLOW, label_box(2), "the left img1")
+    has_colour(box, "moved", WHITE, mark_box(3), "the cursor at img2", 20)
+    has_colour(box, "chosen", GREEN, label_box(3), "the booted img2")
+    has_colour(box, "chosen", GREEN, mark_box(3), "the boot mark at img2", 20)
 
 
 FLASH_CHECK_DM900 = """#!/bin/sh
@@ -260,3 +307,101 @@ def fsck(box):
     box.console_lacks("still mounted")
     uuid = box.run.medium().uuid_before_check
     box.check(uuid == "00000000-0000-0000-0000-000000000000", "the medium's UUID is %s" % uuid)
+
+
+@scenario("menu-timeout", needs=["obinit", "orbiel"])
+def menu_timeout(box):
+    """Nobody presses a key: the bar runs down, the stored image boots, the file stays."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "4\n")
+    tree.file(".obprogress", "")
+    tree.image("img1")
+    tree.image("img2")
+
+    def interact(s):
+        if s.log_wait(READY, 120):
+            s.settle()
+            s.screenshot("counting")
+            s.log_wait("EXIT - continue booting 1 img1", 60)
+            s.screenshot("timed-out")
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180)
+    log = (box.run.medium().read("/.oblog") or b"").decode("utf-8", "replace")
+    box.check("Menu timeout 4 sec\nProgress timeout is shown" in log, "the log lacks the time-out settings")
+    box.check("OK   - booting 1 img1\nEXIT - continue booting 1 img1\n" in log,
+              "the log lacks the time-out's keep action")
+    box.console_has("Orbiel is booting Image img1 ...\n", "IMAGE-NAME img1\n")
+    box.file_is("/obboot.ini", "img1\n")
+    has_colour(box, "timed-out", GREEN, label_box(1), "the kept img1")
+    lacks_colour(box, "timed-out", WHITE, (40, 69, 61, 670), "the erased bar")
+
+
+PIN_1234 = "81dc9bdb52d04dc20036dbd8313ed055\n"  # MD5 of the four bytes "1234"
+
+
+def type_pin(s, digits):
+    for d in digits:
+        s.key(d)
+        s.pause(0.3)
+    s.key("ret")
+
+
+@scenario("pin", needs=["obinit", "orbiel"])
+def pin(box):
+    """The right PIN opens the list; the chosen image boots."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "30\n")
+    tree.file(".oblocked", PIN_1234)
+    tree.image("img1")
+    tree.image("img2")
+
+    def interact(s):
+        if not s.log_wait(READY, 120):
+            return
+        s.settle()
+        s.screenshot("asked")
+        type_pin(s, "1234")
+        s.key("down")
+        if s.log_wait("DOWN - selected 2 img2", 60):
+            s.settle()
+            s.screenshot("list")
+        s.key("ret")
+        s.log_wait("OK   - booting 2 img2", 60)
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180)
+    box.console_has("Orbiel is booting Image img2 ...\n", "IMAGE-NAME img2\n")
+    box.file_is("/obboot.ini", "img2\n")
+    has_colour(box, "asked", WHITE, (80, 620, 180, 670), "the PIN label")
+    has_colour(box, "list", YELLOW, label_box(2), "the highlighted img2")
+
+
+@scenario("pin-wrong", needs=["obinit", "orbiel"])
+def pin_wrong(box):
+    """Three wrong PINs write Flash and the flash image boots."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "30\n")
+    tree.file(".oblocked", PIN_1234)
+    tree.image("img1")
+
+    def interact(s):
+        if not s.log_wait(READY, 120):
+            return
+        for attempt in range(3):
+            type_pin(s, "4321")
+            if attempt < 2:
+                s.pause(1.5)
+        if s.log_wait("PIN 3 times wrong - continue booting Flash", 60):
+            s.settle(0.4)  # the field turns red, a second later the menu ends
+            s.screenshot("rejected")
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180)
+    log = (box.run.medium().read("/.oblog") or b"").decode("utf-8", "replace")
+    box.check(log.count("PIN wrong - continue trying\n") == 2, "the log lacks two 'PIN wrong' lines")
+    box.check("PIN 3 times wrong - continue booting Flash\n" in log, "the log lacks the third rejection")
+    box.console_has("Orbiel is booting Image Flash ...\n")
+    boots_flash(box)
+    box.file_is("/obboot.ini", "Flash\n")
+    has_colour(box, "rejected", RED, (80, 620, 180, 670), "the red PIN label")
