@@ -69,7 +69,7 @@ void read_settings() {
     read_timeout();
     show_progress = ob::path_exists(ob::progress_file) ? 1 : 0;
     foreign_manager = ob::path_exists(ob::foreign_manager_file) ? 1 : 0;
-    // Left behind by another system's boot; it would confuse the next one.
+    // Written by tools outside Orbiel; the menu clears it at every start.
     if (ob::path_exists(ob::stale_boot_file)) ob::kernel().unlink(ob::stale_boot_file);
 }
 
