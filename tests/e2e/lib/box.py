@@ -165,7 +165,7 @@ class Box:
 
     def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
              config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline="",
-             features=None):
+             features=None, echo=None):
         """Boot the box; interact(board) runs while it is up (keys, shots)."""
         media = {}
         if medium_tree is not None:
@@ -186,7 +186,7 @@ class Box:
         board = qemu.Board(kernel.kernel_for(release), initrd, self.workdir,
                            ide=None if on_card else media.get("boot"),
                            sdcard=media.get("boot") if on_card else None,
-                           virtio=[scratch], args=args, cmdline_extra=cmdline)
+                           virtio=[scratch], args=args, cmdline_extra=cmdline, echo=echo)
         run = Run(board, self.workdir, media)
         self.run = run
         try:

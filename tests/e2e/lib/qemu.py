@@ -15,7 +15,7 @@ CONSOLE_ARGS = "console=ttyS0 loglevel=3 panic=1 rdinit=/init fbcon=map:1"
 
 class Board:
     def __init__(self, kernel, initrd, workdir, ide=None, virtio=(), sdcard=None, args=(),
-                 cmdline_extra=""):
+                 cmdline_extra="", echo=None):
         self.workdir = workdir
         self.qmp_path = os.path.join(workdir, "qmp.sock")
         self.agent_path = os.path.join(workdir, "agent.sock")
@@ -39,6 +39,7 @@ class Board:
                     "-device", "sd-card,drive=sdcard"]
         self.command = cmd
         self.console = b""
+        self.echo = echo  # a binary stream that sees the console as it comes
         self.started = time.monotonic()
         self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT)
@@ -54,6 +55,9 @@ class Board:
             if not chunk:
                 return False
             self.console += chunk
+            if self.echo:
+                self.echo.write(chunk)
+                self.echo.flush()
         return True
 
     def text(self):
@@ -80,7 +84,11 @@ class Board:
         if timed_out:
             self.proc.kill()
         self.proc.wait()
-        self.console += self.proc.stdout.read()
+        rest = self.proc.stdout.read()
+        self.console += rest
+        if self.echo and rest:
+            self.echo.write(rest)
+            self.echo.flush()
         for s in (self._qmp, self._agent):
             if s:
                 s.close()
