@@ -260,7 +260,10 @@ class Session:
         return ok
 
     def key(self, qcode):
-        self.board.key(qcode)
+        try:
+            self.board.key(qcode)
+        except OSError as e:
+            self.box.fail("key %s not pressed: %s (the box is off?)" % (qcode, e))
 
     def pause(self, seconds):
         self.board.wait_for("\0never\0", seconds)

@@ -405,3 +405,37 @@ def pin_wrong(box):
     boots_flash(box)
     box.file_is("/obboot.ini", "Flash\n")
     has_colour(box, "rejected", RED, (80, 620, 180, 670), "the red PIN label")
+
+
+@scenario("menu-many", needs=["obinit", "orbiel"])
+def menu_many(box):
+    """Twelve images: digits and colour keys select by position, EXIT keeps the stored image."""
+    tree = box.new_medium()
+    for name in ["img%02d" % i for i in range(1, 13)]:
+        tree.image(name)
+    tree.file("obboot.ini", "img05\n")
+    tree.file(".obtimeout", "30\n")
+
+    def interact(s):
+        if not s.log_wait(READY, 120):
+            return
+        s.key("f1")  # RED
+        s.log_wait("RED = 10 - selected 10 img10", 60)
+        s.key("f3")  # YELLOW
+        s.log_wait("YELLOW = 12 - selected 12 img12", 60)
+        s.key("7")
+        if s.log_wait("7 - selected 7 img07", 60):
+            s.settle()
+            s.screenshot("seven")
+        s.key("esc")  # EXIT
+        s.log_wait("EXIT - continue booting 5 img05", 60)
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180)
+    log = (box.run.medium().read("/.oblog") or b"").decode("utf-8", "replace")
+    box.check("12: img12\n" in log, "the list lacks its twelfth entry")
+    box.console_has("Orbiel is booting Image img05 ...\n", "IMAGE-NAME img05\n")
+    box.file_is("/obboot.ini", "img05\n")
+    has_colour(box, "seven", YELLOW, label_box(7), "the highlighted img07")
+    for k, colour in ((10, RED), (11, GREEN), (12, YELLOW)):
+        has_colour(box, "seven", colour, (130, 86 + 46 * k, 150, 106 + 46 * k), "the colour mark of entry %d" % k,
+                   300)
