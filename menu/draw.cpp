@@ -12,10 +12,7 @@ void fill_box(int x0, int y0, int x1, int y1, color c) {
     if (x1 < x0 || y1 < y0) return;
     pixel_writer pw;
     if (!make_pixel_writer(c, pw)) return;
-    if (y0 < 0) y0 = 0;
-    if (y1 >= pw.height) y1 = pw.height - 1;
-    for (int y = y0; y <= y1; ++y)
-        pw.clipped_span(x0, x1, y);
+    pw.clipped_rect(x0, y0, x1, y1);
 }
 
 namespace {

@@ -60,6 +60,22 @@ void span16(const pixel_writer& pw, int x0, int x1, int y) {
     }
 }
 
+// A 32-bit box: the first row pixel by pixel, the others copies of it, so a
+// box costs about what memset of its bytes does.
+void rect32(const pixel_writer& pw, int x0, int x1, int y0, int y1) {
+    span32(pw, x0, x1, y0);
+    const uint8_t* first = pw.mem + y0 * pw.line + 4 * static_cast<size_t>(x0);
+    const size_t bytes = 4 * static_cast<size_t>(x1 - x0 + 1);
+    for (int y = y0 + 1; y <= y1; ++y)
+        memcpy(pw.mem + y * pw.line + 4 * static_cast<size_t>(x0), first, bytes);
+}
+
+// The byte formats fill each row with memset already.
+void rect_by_rows(const pixel_writer& pw, int x0, int x1, int y0, int y1) {
+    for (int y = y0; y <= y1; ++y)
+        pw.span(pw, x0, x1, y);
+}
+
 void span8(const pixel_writer& pw, int x0, int x1, int y) {
     memset(pw.mem + y * pw.line + x0, pw.value[0], static_cast<size_t>(x1 - x0 + 1));
 }
@@ -84,6 +100,7 @@ bool make_pixel_writer(color c, pixel_writer& pw) {
             pw.height = clamp_int(rows_mapped, yres);
             memcpy(pw.value, &c, 4);
             pw.span = span32;
+            pw.rect = rect32;
             break;
         case 16: {
             // The chroma plane starts yres rows down; both planes must fit.
@@ -97,6 +114,7 @@ bool make_pixel_writer(color c, pixel_writer& pw) {
             pw.height = clamp_int(rows_after_plane, yres);
             color_to_yuv(c, pw.value);
             pw.span = span16;
+            pw.rect = rect_by_rows;
             break;
         }
         case 8:
@@ -104,6 +122,7 @@ bool make_pixel_writer(color c, pixel_writer& pw) {
             pw.height = clamp_int(rows_mapped, yres);
             pw.value[0] = color_to_index(c);
             pw.span = span8;
+            pw.rect = rect_by_rows;
             break;
         default:
             return false;

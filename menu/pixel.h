@@ -21,6 +21,8 @@ struct pixel_writer {
     uint8_t value[4];  // the colour converted for the format
     // Writes columns x0..x1 (inclusive, inside the area) of row y.
     void (*span)(const pixel_writer& pw, int x0, int x1, int y);
+    // Writes columns x0..x1 of rows y0..y1 (inside the area).
+    void (*rect)(const pixel_writer& pw, int x0, int x1, int y0, int y1);
 
     // Clips x0..x1 of row y to the area and writes what is left.
     void clipped_span(int x0, int x1, int y) const {
@@ -28,6 +30,16 @@ struct pixel_writer {
         if (x0 < 0) x0 = 0;
         if (x1 >= width) x1 = width - 1;
         if (x0 <= x1) span(*this, x0, x1, y);
+    }
+
+    // Fills columns x0..x1 of rows y0..y1, clipped.
+    void clipped_rect(int x0, int y0, int x1, int y1) const {
+        if (y0 < 0) y0 = 0;
+        if (y1 >= height) y1 = height - 1;
+        if (x0 < 0) x0 = 0;
+        if (x1 >= width) x1 = width - 1;
+        if (x0 > x1 || y0 > y1) return;
+        rect(*this, x0, x1, y0, y1);
     }
 };
 
