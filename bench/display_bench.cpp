@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -115,42 +114,12 @@ void fill_box_vs_memset(benchmark::State& state) {
 }
 BENCHMARK(fill_box_vs_memset)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// A photo-like logo: gradients with a little noise, as camera logos are.
+// A photo-like logo: gradients with a little grain, at a usual quality.
 std::string make_full_hd_logo(ob_test::FakeKernel& kernel) {
     const std::string path = std::string(ob::logo_dir) + "bench.jpg";
     kernel.write_file(path, "");
-    std::mt19937 noise(7);
-    ob_test::write_jpeg(
-        kernel.host_path(path.c_str()), 1920, 1080, 3,
-        [&noise](int x, int y, uint8_t* p) {
-            const int n = static_cast<int>(noise() % 16);
-            p[0] = static_cast<uint8_t>((x * 255 / 1919 + n) & 0xFF);
-            p[1] = static_cast<uint8_t>((y * 255 / 1079 + n) & 0xFF);
-            p[2] = static_cast<uint8_t>(((x + y) / 12 + n) & 0xFF);
-        },
-        90);
+    ob_test::write_jpeg(kernel.host_path(path.c_str()), 1920, 1080, 3, 90, 16);
     return path;
-}
-
-// The plain decode: the library's defaults (RGB), every line into one buffer.
-void decode_into_buffer(const std::string& host_file, std::vector<uint8_t>& pixels) {
-    FILE* in = fopen(host_file.c_str(), "rb");
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, in);
-    jpeg_read_header(&cinfo, TRUE);
-    jpeg_start_decompress(&cinfo);
-    const size_t stride = static_cast<size_t>(cinfo.output_width) * cinfo.output_components;
-    pixels.resize(stride * cinfo.output_height);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = &pixels[stride * cinfo.output_scanline];
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    fclose(in);
 }
 
 void show_jpeg_vs_plain_decode(benchmark::State& state) {
@@ -165,7 +134,8 @@ void show_jpeg_vs_plain_decode(benchmark::State& state) {
         if (orbiel::show_jpeg(path.c_str()) != 0) state.SkipWithError("show_jpeg failed");
         shown += seconds_since(start);
         start = clock_type::now();
-        decode_into_buffer(host_file, pixels);
+        int width, height, components;
+        ob_test::decode_jpeg(host_file, pixels, width, height, components);
         benchmark::DoNotOptimize(pixels.data());
         plain += seconds_since(start);
         ++i;
