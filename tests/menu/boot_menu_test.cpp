@@ -305,7 +305,7 @@ public:
 TEST_F(BootMenuTest, BootPictureOfTheChosenImageGoesToDecoderAndScreen) {
     image("img_a");
     kernel.write_file("/media/ob/ob/img_a/usr/share/bootlogo.mvi", std::string("\0\0\1\xb3", 4));
-    kernel.write_file("/media/ob/ob/img_a/boot/bootlogo-dm900.jpg", start_logo_jpeg());
+    put_picture("/media/ob/ob/img_a/boot/bootlogo-dm900.jpg");
     kernel.add_device("/dev/dvb/adapter0/video0", std::make_unique<VideoDecoder>());
     press(300, KEY_1);
     press(600, KEY_OK);
@@ -317,7 +317,7 @@ TEST_F(BootMenuTest, BootPictureOfTheChosenImageGoesToDecoderAndScreen) {
 }
 
 TEST_F(BootMenuTest, FlashBootPictureComesFromTheFlashRoot) {
-    kernel.write_file("/boot/bootlogo.jpg", start_logo_jpeg());
+    put_picture("/boot/bootlogo.jpg");
     press(300, KEY_OK);
     run();
     EXPECT_EQ(kernel.stderr_text.find("video0"), std::string::npos);

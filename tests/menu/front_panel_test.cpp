@@ -28,7 +28,7 @@ protected:
         FT_Library lib;
         FT_Face f;
         EXPECT_EQ(FT_Init_FreeType(&lib), 0);
-        EXPECT_EQ(FT_New_Face(lib, test_font, 0, &f), 0);
+        EXPECT_EQ(FT_New_Face(lib, ob_test::dejavu_sans, 0, &f), 0);
         FT_Set_Pixel_Sizes(f, size, size);
         std::vector<uint8_t> buffer(128 * 64, 0);
         int pen = 0;

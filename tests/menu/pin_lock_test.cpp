@@ -135,7 +135,7 @@ TEST_F(PinStageTest, OkWithoutDigitsChecksZero) {
 
 TEST_F(PinStageTest, ThreeWrongPinsBootFlash) {
     lock(md5_1234);
-    kernel.write_file("/boot/bootlogo.jpg", start_logo_jpeg());
+    put_picture("/boot/bootlogo.jpg");
     int64_t at = type(0, "1111");
     at = type(at + 1500, "2222");
     type(at + 1500, "3333");
