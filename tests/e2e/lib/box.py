@@ -11,7 +11,6 @@ from . import debian, fbpng, guest, kernel, medium, paths, qemu
 
 DM900 = "3.14.28-1.12-dm900"
 DM520 = "3.4-4.0-dm520"
-DM7080 = "3.14.28-1.12-dm7080"
 
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 
@@ -47,9 +46,6 @@ class MediumTree:
         p = self.path(rel)
         os.makedirs(os.path.dirname(p), exist_ok=True)
         os.symlink(target, p)
-
-    def remove(self, rel):
-        os.unlink(self.path(rel))
 
     def installation(self, with_menu=True):
         """What an installation puts on a medium: marker, menu program, font, logo."""
@@ -246,11 +242,6 @@ class Session:
     def __init__(self, box, board, run):
         self.box, self.board, self.run = box, board, run
         self.slot = 0
-
-    def console_wait(self, marker, timeout=60):
-        ok = self.board.wait_for(marker, timeout)
-        self.box.check(ok, "console never showed %r" % marker)
-        return ok
 
     def log_wait(self, text, timeout=60):
         """Wait until the menu's log on the medium holds text."""
