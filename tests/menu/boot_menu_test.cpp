@@ -313,7 +313,7 @@ TEST_F(BootMenuTest, BootPictureOfTheChosenImageGoesToDecoderAndScreen) {
     EXPECT_EQ(kernel.calls_starting("fork()").size(), 1u);
     // The JPEG covers the menu.
     EXPECT_EQ(label_pixels(1, green), 0);
-    EXPECT_EQ(pixel(50, 300), pixel(640, 360));
+    EXPECT_EQ(count(0, 0, 180, 719, barcolor), 0);
 }
 
 TEST_F(BootMenuTest, FlashBootPictureComesFromTheFlashRoot) {

@@ -53,15 +53,10 @@ protected:
     }
 
     // ---- The medium ----
-    // A plain dark 1280 x 720 JPEG at a box path.
+    // A 1280 x 720 JPEG at a box path.
     void put_picture(const std::string& path) {
         kernel.write_file(path, "");
-        ASSERT_TRUE(ob_test::write_jpeg(kernel.host_path(path.c_str()), 1280, 720, 3,
-                                        [](int, int, uint8_t* rgb) {
-                                            rgb[0] = 16;
-                                            rgb[1] = 40;
-                                            rgb[2] = 72;
-                                        }));
+        ASSERT_TRUE(ob_test::write_jpeg(kernel.host_path(path.c_str()), 1280, 720, 3));
     }
     void image(const std::string& name, const std::string& info = "") {
         kernel.write_file(std::string(ob::images_dir) + "/" + name + "/.obinfo", info);
