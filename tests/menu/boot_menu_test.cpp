@@ -121,10 +121,11 @@ TEST_F(BootMenuTest, SelectionFilePreselectsByNameAndTheMenuTimesOutOnIt) {
 TEST_F(BootMenuTest, CarriageReturnStaysInTheNameSoNothingIsPreselected) {
     image("img2");
     selection("img2\r\n");
-    press(0, KEY_EXIT);
+    press(0, KEY_ESC);
     run();
     EXPECT_NE(kernel.stdout_text.find("from: 1 images boot: 0 named: img2\r\n"), std::string::npos);
     EXPECT_EQ(selection(), "img2\r\n");
+    EXPECT_NE(kernel.stderr_text.find("EXIT - continue booting 0 Flash\n"), std::string::npos);
 }
 
 // ---- Keys ----
@@ -172,10 +173,12 @@ TEST_F(BootMenuTest, ColourKeysSelectEntriesTenToTwelveMarkedWithDots) {
     press(1000, KEY_GREEN);
     press(1500, KEY_YELLOW);  // no twelfth image
     press(2000, KEY_9);
+    press(2200, KEY_4);
     press(2500, KEY_EXIT);
     run();
     const std::string expected =
-        "RED = 10 - selected 10 img20\nGREEN = 11 - selected 11 img21\n9 - selected 9 img19\n";
+        "RED = 10 - selected 10 img20\nGREEN = 11 - selected 11 img21\n9 - selected 9 img19\n"
+        "4 - selected 4 img14\n";
     EXPECT_EQ(kernel.stderr_text.substr(0, expected.size()), expected);
     EXPECT_EQ(pixel(140, 96 + 46 * 10), rgba(red));
     EXPECT_EQ(pixel(140, 96 + 46 * 11), rgba(green));
