@@ -27,7 +27,8 @@ def make_ext4(path, source_dir, label="obtest", size_mib=64, features=None):
     total = size_mib << 20
     write_mbr(path, total)
     fs_kib = (total - PART_OFFSET) // 1024
-    cmd = ["mke2fs", "-q", "-F", "-t", "ext4", "-L", label, "-E", "offset=%d" % PART_OFFSET]
+    # 4 KiB blocks as on a real disk; small file systems would get 1 KiB ones.
+    cmd = ["mke2fs", "-q", "-F", "-t", "ext4", "-b", "4096", "-L", label, "-E", "offset=%d" % PART_OFFSET]
     if features:
         cmd += ["-O", features]
     subprocess.run(cmd + ["-d", source_dir, path, "%dk" % fs_kib], check=True)

@@ -2,6 +2,7 @@
 checks what a person at the box would see: the console, the files on the
 medium afterwards, and the screen."""
 import os
+import subprocess
 
 from . import debian, paths
 from .box import DM520, DM900
@@ -439,3 +440,29 @@ def menu_many(box):
     for k, colour in ((10, RED), (11, GREEN), (12, YELLOW)):
         has_colour(box, "seven", colour, (130, 86 + 46 * k, 150, 106 + 46 * k), "the colour mark of entry %d" % k,
                    300)
+
+
+@scenario("menu-flash", needs=["obinit", "orbiel"])
+def menu_flash(box):
+    """Key 0 and OK choose Flash: the file says so and the flash boots with the swap file on."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "30\n")
+    tree.image("img1")
+    # Not zeros: mke2fs -d leaves holes for them, and swap refuses files with holes.
+    swap = tree.file("swapfile", b"\xa5" * (4 << 20), 0o600)
+    subprocess.run(["mkswap", swap], check=True, capture_output=True)
+
+    def interact(s):
+        if not s.log_wait(READY, 120):
+            return
+        s.key("0")
+        s.log_wait("0 - selected 0 Flash", 60)
+        s.key("ret")
+        s.log_wait("OK   - booting 0 Flash", 60)
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180,
+             config={"E2E_FLASH_RUN": "grep swapfile /proc/swaps | sed 's/ .*//; s/^/FLASH-SWAP /'"})
+    box.console_has("Orbiel is booting Image Flash ...\n", "FLASH-MEDIUM mounted", "FLASH-SWAP /media/ob/swapfile\n")
+    boots_flash(box)
+    box.file_is("/obboot.ini", "Flash\n")
