@@ -410,8 +410,10 @@ def pin_wrong(box):
 
 @scenario("menu-many", needs=["obinit", "orbiel"])
 def menu_many(box):
-    """Twelve images: digits and colour keys select by position, EXIT keeps the stored image."""
+    """Twelve images: digits and colour keys select by position, EXIT keeps the stored image;
+    the accent colour comes from the medium."""
     tree = box.new_medium()
+    tree.file(".obcolor", "100\n")
     for name in ["img%02d" % i for i in range(1, 13)]:
         tree.image(name)
     tree.file("obboot.ini", "img05\n")
@@ -437,6 +439,7 @@ def menu_many(box):
     box.console_has("Orbiel is booting Image img05 ...\n", "IMAGE-NAME img05\n")
     box.file_is("/obboot.ini", "img05\n")
     has_colour(box, "seven", YELLOW, label_box(7), "the highlighted img07")
+    has_colour(box, "seven", (100, 100, 100), (0, 680, 180, 720), "the left band", 180 * 40)
     for k, colour in ((10, RED), (11, GREEN), (12, YELLOW)):
         has_colour(box, "seven", colour, (130, 86 + 46 * k, 150, 106 + 46 * k), "the colour mark of entry %d" % k,
                    300)
