@@ -172,8 +172,12 @@ void unmount_other_views(const char* device) {
     // flash system's own may be too old for ext4.
     snprintf(command, sizeof command, "%s -U 00000000-0000-0000-0000-000000000000 %s",
              ob::medium_tune2fs, device);
-    ob::kernel().system(command);
-    ob::print_to(2, "\nOrbiel UUID reset done\n\n");
+    // tune2fs refuses, for instance, a mounted volume with metadata checksums:
+    // the user must not be told the reset was done when it was not.
+    if (ob::kernel().system(command) != 0)
+        ob::print_to(2, "\nOrbiel UUID reset failed\n\n");
+    else
+        ob::print_to(2, "\nOrbiel UUID reset done\n\n");
     finish();
 }
 

@@ -182,6 +182,18 @@ TEST(FileSystemCheck, UnmountsEverythingChecksRemountsAndResetsTheUuid) {
                      "exit(0)"}));
 }
 
+TEST(FileSystemCheck, ARefusedUuidResetIsNotReportedAsDone) {
+    MediumBox box;
+    box.on_system = [](const std::string& command) {
+        return command.find("tune2fs") != std::string::npos ? 256 : 0;
+    };
+    EXPECT_EQ(box.run(90), 0);
+    EXPECT_EQ(box.stderr_text,
+              "Orbiel does Filesystemcheck now on /dev/sda1 device\n"
+              "\nOrbiel Filesystemcheck done\n\n"
+              "\nOrbiel UUID reset failed\n\n");
+}
+
 TEST(FileSystemCheck, StopsInsideAnImageOnABusyMediumOrWhenTheRemountFails) {
     const std::string start = "Orbiel does Filesystemcheck now on /dev/sda1 device\n";
     const std::string done = "\nOrbiel Filesystemcheck done\n\n";
