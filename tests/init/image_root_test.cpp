@@ -1,127 +1,86 @@
-// Preparing an image root after the switch into it: the fake's "/" is the
-// image's root, with the medium (on /dev/sda1) carried in at /media/ob.
+// Preparing an image root after the switch into it (the fake's "/" is the
+// image's root, with the medium on /dev/sda1 carried in at /media/ob), and
+// the RAM-backed flash replacement it sets up.
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
 
+#include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "fake_kernel.h"
-#include "loop_device.h"
-#include "obinit.h"
+#include "obinit_box.h"
 
 namespace {
 
-using ob_test::FakeDevice;
-using ob_test::FakeKernel;
-using ob_test::FakeLoopDevice;
-using Calls = std::vector<std::string>;
-
-const std::string mount_medium =
-    "mount(\"/dev/sda1\", \"/media/ob\", \"ext4\", 0xc0ed0c00, \"barrier=1,data=journal\")";
+using ob_test::Calls;
+using ob_test::joined;
 
 const std::string two_line_table = "/dev/root / auto defaults 1 1\nproc /proc proc defaults 0 0\n";
 
-const char* const units[] = {
-    "/lib/systemd/system/systemd-sysctl.service",
-    "/lib/systemd/system/systemd-udevd.service",
-    "/lib/systemd/system/systemd-udev-settle.service",
-    "/lib/systemd/system/systemd-udev-trigger.service",
-    "/lib/systemd/system/connman.service",
-    "/lib/systemd/system/systemd-timesyncd.service",
+constexpr const char* block2mtd_parameters = "/sys/module/block2mtd/parameters/block2mtd";
+
+// The units and what they read before their settings are commented out.
+const std::pair<std::string, std::string> units[] = {
+    {"systemd-sysctl", "[Unit]\nConditionPathIsReadWrite=/proc/sys/\n"},
+    {"systemd-udevd", "[Unit]\nConditionPathIsReadWrite=/sys\n[Service]\nMountFlags=slave\n"},
+    {"systemd-udev-settle", "[Unit]\nConditionPathIsReadWrite=/sys\n"},
+    {"systemd-udev-trigger", "[Unit]\nConditionPathIsReadWrite=/sys\n"},
+    {"connman", "[Service]\nProtectHome=true\nProtectSystem=full\n"},
+    {"systemd-timesyncd",
+     "[Service]\nPrivateTmp=yes\nPrivateDevices=yes\nProtectSystem=full\nProtectHome=yes\n"},
 };
+std::string unit_path(int unit) { return "/lib/systemd/system/" + units[unit].first + ".service"; }
 
-class ImagePreparation : public ::testing::Test {
-protected:
-    FakeKernel k;
-    FakeLoopDevice* loop = nullptr;
-
-    explicit ImagePreparation(int box_model = 4) {
-        obinit::state() = obinit::RunState();
-        obinit::state().box_model = box_model;
-        snprintf(obinit::state().boot_device, obinit::boot_device_size, "/dev/sda1");
-        for (const char* dir : {"/dev", "/sys", "/proc", "/tmp", "/media/ob", "/etc/rcS.d"})
-            k.make_dir(dir);
-        k.write_file("/media/ob/ob.sh", "medium");
-        const char* node = box_model == 3 ? "/dev/loop7" : "/dev/mmcblk0";
-        loop = &k.add_device(node, std::make_unique<FakeLoopDevice>());
+// The image root as the root switch leaves it, on a dm900 or a dm520 (with
+// its MTD nodes and the block2mtd driver).
+struct ImageRoot : ob_test::Box {
+    ob_test::FakeLoopDevice& loop;
+    ob_test::FakeDevice& block2mtd;
+    explicit ImageRoot(int box_model = 4)
+        : loop(add_device(box_model == 3 ? "/dev/loop7" : "/dev/mmcblk0",
+                          std::make_unique<ob_test::FakeLoopDevice>())),
+          block2mtd(add_device(block2mtd_parameters, std::make_unique<ob_test::FakeDevice>())) {
+        ob_test::started_on(box_model, "/dev/sda1");
+        for (const char* dir :
+             {"/dev", "/sys", "/proc", "/tmp", "/var/volatile", "/media/ob", "/etc/rcS.d"})
+            make_dir(dir);
+        for (const char* node : {"mtd2", "mtd2ro", "mtdblock2", "mtd5", "mtd5ro", "mtdblock5"})
+            if (box_model == 3) write_file("/dev/" + std::string(node), "");
+        write_file("/media/ob/ob.sh", "medium");
     }
-
     void add_systemd_units() {
-        k.write_file(units[0], "[Unit]\nConditionPathIsReadWrite=/proc/sys/\n");
-        k.write_file(units[1],
-                     "[Unit]\nConditionPathIsReadWrite=/sys\n[Service]\nMountFlags=slave\n");
-        k.write_file(units[2], "[Unit]\nConditionPathIsReadWrite=/sys\n");
-        k.write_file(units[3], "[Unit]\nConditionPathIsReadWrite=/sys\n");
-        k.write_file(units[4], "[Service]\nProtectHome=true\nProtectSystem=full\n");
-        k.write_file(units[5],
-                     "[Service]\nPrivateTmp=yes\nPrivateDevices=yes\nProtectSystem=full\n"
-                     "ProtectHome=yes\n");
-    }
-
-    // The fstab outcome of one preparation of an image with this table.
-    std::string fstab_after(const std::string& table) {
-        k.write_file("/etc/fstab", table);
-        obinit::prepare_image_root();
-        return k.read_file("/etc/fstab");
+        for (int unit = 0; unit < 6; ++unit)
+            write_file(unit_path(unit), units[unit].second);
     }
 };
 
-class Dm520ImagePreparation : public ImagePreparation {
-protected:
-    Dm520ImagePreparation() : ImagePreparation(3) {}
-};
-
-// The kernel file-system table's calls, in order.
+// Every mount point is made first (a mount without its own fails here).
 const Calls kernel_mounts = {
-    "mkdir(\"/dev/pts\", 0777)",
     "mount(\"devpts\", \"/dev/pts\", \"devpts\", 0xc0ed000a, \"gid=5,mode=620\")",
-    "mkdir(\"/dev/shm\", 0777)",
     "mount(\"tmpfs\", \"/dev/shm\", \"tmpfs\", 0xc0ed0002, NULL)",
     "mount(\"proc\", \"/proc\", \"proc\", 0x0, NULL)",
-    "mkdir(\"/run\", 0777)",
     "mount(\"tmpfs\", \"/run\", \"tmpfs\", 0xc0ed0006, \"mode=755\")",
     "mount(\"tmpfs\", \"/tmp\", \"tmpfs\", 0xc0ed0000, NULL)",
-    "mkdir(\"/var\", 0777)",
-    "mkdir(\"/var/volatile\", 0777)",
     "mount(\"tmpfs\", \"/var/volatile\", \"tmpfs\", 0xc0ed0000, \"mode=755\")",
-    "mkdir(\"/var/volatile/tmp\", 0777)",
-    "mkdir(\"/var/volatile/log\", 0777)",
-    "mkdir(\"/sys/fs\", 0777)",
-    "mkdir(\"/sys/fs/cgroup\", 0777)",
     "mount(\"tmpfs\", \"/sys/fs/cgroup\", \"tmpfs\", 0xc0ed000e, \"mode=755\")",
-    "mkdir(\"/sys/fs/cgroup/systemd\", 0777)",
-    "mkdir(\"/sys/fs/cgroup/cpuset\", 0777)",
-    "mkdir(\"/sys/fs/cgroup/cpu,cpuacct\", 0777)",
-    "mkdir(\"/sys/fs/cgroup/devices\", 0777)",
-    "mkdir(\"/sys/fs/cgroup/freezer\", 0777)",
 };
 
 Calls edit_of(const std::string& path) {
     return {"fsync(\"" + path + ".obnew\")", "rename(\"" + path + ".obnew\", \"" + path + "\")"};
 }
 
-Calls joined(std::initializer_list<Calls> parts) {
-    Calls all;
-    for (const Calls& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-TEST_F(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
+TEST(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
+    ImageRoot k;
     k.write_file("/boot/zImage", "kernel");
     k.write_file("/etc/fstab", two_line_table);
     k.write_file("/media/ob/swapfile", "swap");
-    add_systemd_units();
+    k.add_systemd_units();
 
     obinit::prepare_image_root();
 
-    Calls unit_edits;  // in the table's order; edits 2 and 3 each on its own
+    Calls unit_edits;  // in the table's order; each edit on its own
     for (int unit : {0, 1, 1, 2, 3, 4, 4, 5, 5, 5, 5})
-        unit_edits = joined({unit_edits, edit_of(units[unit])});
-    EXPECT_EQ(k.calls,
+        unit_edits = joined({unit_edits, edit_of(unit_path(unit))});
+    EXPECT_EQ(k.calls_except({"mkdir("}),
               joined({edit_of("/etc/fstab"),
                       {"swapon(\"/media/ob/swapfile\", 0x8000)"},
                       unit_edits,
@@ -131,47 +90,53 @@ TEST_F(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
                        "ioctl(\"/dev/mmcblk0\", 0x4c00)", "ioctl(\"/dev/mmcblk0\", 0x4c02)",
                        "link(\"/dev/mmcblk0\", \"/dev/mmcblk0p1\")"}}));
     EXPECT_EQ(k.stderr_text, "");
-    EXPECT_EQ(k.read_file("/etc/fstab"), "#" + two_line_table);
-    EXPECT_EQ(k.read_file(units[1]),
+    for (const char* dir : {"/var/volatile/log", "/sys/fs/cgroup/cpu,cpuacct"})
+        EXPECT_TRUE(k.exists(dir)) << dir;
+    EXPECT_EQ(k.read_file(unit_path(1)),
               "[Unit]\n#ConditionPathIsReadWrite=/sys\n[Service]\n#MountFlags=slave\n");
-    EXPECT_EQ(k.read_file(units[5]),
+    EXPECT_EQ(k.read_file(unit_path(5)),
               "[Service]\n#PrivateTmp=yes\n#PrivateDevices=yes\n#ProtectSystem=full\n"
               "#ProtectHome=yes\n");
-    EXPECT_TRUE(loop->only_name_set("/dev/mmcblk0"));
+    EXPECT_TRUE(k.loop.only_name_set("/dev/mmcblk0"));
+    EXPECT_EQ(k.read_file("/var/volatile/.mmcblk0").size(), 16384u * 1024);
 
     // A second boot of the same image edits nothing again.
     k.calls.clear();
     obinit::prepare_image_root();
-    EXPECT_TRUE(k.calls_starting("rename(").empty());
+    EXPECT_FALSE(k.called("rename("));
     EXPECT_EQ(k.read_file("/etc/fstab"), "#" + two_line_table);
 }
 
-TEST_F(Dm520ImagePreparation, MdevImageGetsItsStartLinkAndASecondMountOfTheMedium) {
+TEST(ImagePreparation, MdevImageOnDm520GetsItsStartLinkTheMediumAndMtd2InRam) {
+    ImageRoot k(3);
     k.write_file("/sbin/mdev", "mdev");
     k.write_file("/sbin/obinit", "what the start link runs");
-    FakeDevice& block2mtd =
-        k.add_device("/sys/module/block2mtd/parameters/block2mtd", std::make_unique<FakeDevice>());
     obinit::prepare_image_root();
 
-    const Calls expected = joined({{"symlink(\"/sbin/obinit\", \"/etc/rcS.d/S99obinit\")",
-                                    "mount(\"tmpfs\", \"/media\", \"tmpfs\", 0x0, \"size=64k\")",
-                                    "mkdir(\"/media/ob\", 0777)", mount_medium},
-                                   kernel_mounts,
-                                   {"unlink(\"/dev/mtd2\")"}});
-    ASSERT_GE(k.calls.size(), expected.size());
-    EXPECT_EQ(Calls(k.calls.begin(), k.calls.begin() + expected.size()), expected);
-    EXPECT_TRUE(loop->only_name_set("/dev/mtd2"));
-    EXPECT_EQ(block2mtd.written, "/dev/loop7,0x20000,0x800");
+    EXPECT_EQ(
+        k.calls_except({"mkdir("}),
+        joined({{"symlink(\"/sbin/obinit\", \"/etc/rcS.d/S99obinit\")",
+                 "mount(\"tmpfs\", \"/media\", \"tmpfs\", 0x0, \"size=64k\")", ob_test::mount_sda1},
+                kernel_mounts,
+                {"unlink(\"/dev/mtd2\")", "unlink(\"/dev/mtd2ro\")", "unlink(\"/dev/mtdblock2\")",
+                 "umask(0)", "mknod(\"/dev/loop7\", 060600, 0x707)", "open(\"/dev/loop7\", 0x2)",
+                 "ioctl(\"/dev/loop7\", 0x4c00)", "ioctl(\"/dev/loop7\", 0x4c02)",
+                 "open(\"/sys/module/block2mtd/parameters/block2mtd\", 0x1)", "sleep(1000000)",
+                 "rename(\"/dev/mtd5\", \"/dev/mtd2\")", "rename(\"/dev/mtd5ro\", \"/dev/mtd2ro\")",
+                 "rename(\"/dev/mtdblock5\", \"/dev/mtdblock2\")"}}));
+    EXPECT_EQ(k.stderr_text, "");
+    EXPECT_EQ(k.read_file("/var/volatile/.mtd2"), std::string(5120 * 1024, '\xFF'))
+        << "reads as erased flash";
+    EXPECT_TRUE(k.loop.only_name_set("/dev/mtd2"));
+    EXPECT_EQ(k.block2mtd.written, "/dev/loop7,0x20000,0x800");  // no terminator, no line feed
 
-    // The link stays as it is at the next boot.
-    k.calls.clear();
+    k.calls.clear();  // the link stays as it is at the next boot
     obinit::prepare_image_root();
-    EXPECT_TRUE(k.calls_starting("symlink(").empty());
+    EXPECT_FALSE(k.called("symlink("));
 }
 
-TEST_F(ImagePreparation, MountTableIsCommentedOutOnceAndKeptWhole) {
-    // Longer than the 2048 bytes a single read would take: every byte stays.
-    std::string big;
+TEST(ImagePreparation, MountTableOfAnyLengthIsCommentedOutOnceAndKeptWhole) {
+    std::string big;  // longer than any single read would take
     for (int i = 0; big.size() < 5000; ++i)
         big += "/dev/sdb" + std::to_string(i) + " /media/disk ext4 defaults 0 0\n";
     big.resize(5000);
@@ -181,35 +146,66 @@ TEST_F(ImagePreparation, MountTableIsCommentedOutOnceAndKeptWhole) {
         {"", ""},  // an empty table has no entry to comment out
         {big, "#" + big},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(fstab_after(c[0]), c[1]) << c[0].substr(0, 40);
-
-    // A linked table is edited where it lies, keeping its mode.
-    k.write_file("/etc/fstab.real", two_line_table, 0600);
+    ImageRoot k;
+    for (const auto& c : cases) {
+        k.write_file("/etc/fstab", c[0]);
+        obinit::prepare_image_root();
+        EXPECT_EQ(k.read_file("/etc/fstab"), c[1]) << c[0].substr(0, 40);
+    }
+    k.write_file("/etc/fstab.real", two_line_table);  // a linked table is edited where it lies
     k.unlink("/etc/fstab");
     k.make_symlink("fstab.real", "/etc/fstab");
     obinit::prepare_image_root();
     EXPECT_EQ(k.read_file("/etc/fstab.real"), "#" + two_line_table);
-    struct stat st;
-    ASSERT_EQ(k.stat("/etc/fstab.real", &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    ASSERT_EQ(k.lstat("/etc/fstab", &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
-TEST_F(ImagePreparation, SkippedAndFailedStepsNeverStopTheSequence) {
-    add_systemd_units();
+TEST(ImagePreparation, SkippedAndFailedStepsNeverStopTheSequence) {
+    ImageRoot k;
+    k.add_systemd_units();
     k.write_file("/boot/vmlinux.gz", "the dm520 kernel, not this box's");
     k.fail("mount(\"devpts\"", EACCES);
     k.fail("mount(\"proc\"", EBUSY);
     obinit::prepare_image_root();
     EXPECT_FALSE(k.exists("/etc/fstab"));
-    EXPECT_TRUE(k.calls_starting("rename(").empty()) << "no unit touched";
-    EXPECT_TRUE(k.calls_starting("swapon(").empty()) << "no swap file on the medium";
+    EXPECT_FALSE(k.called("rename(")) << "no unit touched";
+    EXPECT_FALSE(k.called("swapon(")) << "no swap file on the medium";
     EXPECT_EQ(k.stderr_text,
               "mounting /dev/pts: Permission denied\n/proc: Device or resource busy\n");
-    EXPECT_EQ(k.calls_starting("mount(").size(), 7u);
-    EXPECT_EQ(k.calls_starting("link(").size(), 1u) << "the flash emulation still runs";
+    EXPECT_EQ(k.calls_starting("mount("), kernel_mounts);
+    EXPECT_TRUE(k.called("link(")) << "the flash emulation still runs";
+}
+
+TEST(FlashEmulation, EachFailureEndsTheSetUpWithItsMessageAndNoRename) {
+    const struct {
+        std::function<void(ImageRoot&)> arrange;
+        const char* message;
+    } cases[] = {
+        {[](ImageRoot& k) {
+             k.write_file("/var/volatile/.mtd2", "old");
+             k.fail_open("/var/volatile/.mtd2", EACCES);
+         },
+         "/var/volatile/.mtd2: Permission denied\n"},
+        {[](ImageRoot& k) { k.fail_open("/dev/loop7", ENXIO); },
+         "/dev/loop7: No such device or address\n"},
+        {[](ImageRoot& k) { k.loop.refuse_set_fd = EBUSY; },
+         "LOOP_SET_FD: Device or resource busy\n"},
+        {[](ImageRoot& k) { k.loop.refuse_set_status = EINVAL; },
+         "LOOP_SET_STATUS: Invalid argument\n"},
+        {[](ImageRoot& k) { k.write_file("/var/volatile/.mtd2", ""); }, ""},  // nothing to attach
+        // Without block2mtd the renames would move another device's nodes.
+        {[](ImageRoot& k) { k.fail_open(block2mtd_parameters, ENOENT); },
+         "/sys/module/block2mtd/parameters/block2mtd: No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        ImageRoot k(3);
+        c.arrange(k);
+        EXPECT_EQ(obinit::emulate_mtd(2, 7, 5120), 0);
+        EXPECT_EQ(k.stderr_text, c.message);
+        EXPECT_EQ(k.block2mtd.written, "");
+        EXPECT_FALSE(k.called("sleep(") || k.called("rename("));
+        EXPECT_TRUE(k.exists("/dev/mtd5"));
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// The start-up's small rules and the partition scan's parsers.
+// The start-up's small rules, the partition scan's parsers and the device
+// nodes each box model gets.
 #include <gtest/gtest.h>
 
-#include "obinit.h"
+#include <sstream>
+
 #include "obinit_box.h"
 
 namespace {
@@ -9,82 +11,110 @@ namespace {
 using obinit::state;
 
 TEST(CommandCode, NamesThenLeadingNumber) {
-    EXPECT_EQ(obinit::command_code_from("start"), 900);
-    EXPECT_EQ(obinit::command_code_from("started"), 900);
-    EXPECT_EQ(obinit::command_code_from("link"), 999);
-    EXPECT_EQ(obinit::command_code_from("linked"), 0);
-    EXPECT_EQ(obinit::command_code_from("911"), 911);
-    EXPECT_EQ(obinit::command_code_from("3"), 3);
-    EXPECT_EQ(obinit::command_code_from("-1"), -1);
-    EXPECT_EQ(obinit::command_code_from("abc"), 0);
+    const std::pair<const char*, int> cases[] = {{"start", 900}, {"started", 900}, {"link", 999},
+                                                 {"linked", 0},  {"911", 911},     {"abc", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(obinit::command_code_from(c.first), c.second) << c.first;
 }
 
 TEST(Makedev, KernelEncodingWithHighMinorBitsAbove) {
     EXPECT_EQ(obinit::makedev(179, 256), 0x10B300u);
-    EXPECT_EQ(obinit::makedev(8, 17), 0x811u);
-    EXPECT_EQ(obinit::makedev(212, 35), 0xD423u);
     EXPECT_EQ(obinit::makedev(4095, 0xFFFFF), 0xFFFFFFFFu);
 }
 
-// A line as the scan sees it: without its line feed.
-bool candidate(const std::string& line, obinit::Partition& out) {
-    return obinit::boot_candidate(line.substr(0, line.size() - 1).c_str(), out);
-}
-
-TEST(PartitionLine, PartitionsOfDisksAndCardsOnly) {
+TEST(PartitionLine, PartitionsOfDisksAndCardsWhoseWholePathFits) {
     using ob_test::partition_line;
-    obinit::Partition p;
-    ASSERT_TRUE(candidate(partition_line(8, 17, "sdb1"), p));
-    EXPECT_STREQ(p.device, "/dev/sdb1");
-    EXPECT_EQ(p.major, 8);
-    EXPECT_EQ(p.minor, 17);
-    ASSERT_TRUE(candidate(partition_line(179, 1, "mmcblk0p1"), p));
-    EXPECT_STREQ(p.device, "/dev/mmcblk0p1");
-    EXPECT_EQ(p.minor, 1);
-    EXPECT_FALSE(candidate(partition_line(8, 0, "sda"), p));
-    EXPECT_FALSE(candidate(partition_line(179, 0, "mmcblk0"), p));
-    EXPECT_FALSE(candidate(partition_line(259, 1, "nvme0n1p1"), p));
-    EXPECT_FALSE(candidate(partition_line(31, 2, "mtdblock2"), p));
-}
-
-TEST(PartitionLine, ShortAndOverlongLinesAreNeverCandidates) {
-    obinit::Partition p;
-    for (const char* line : {"", "   8", "   8        1", "   8        1    1000000 "})
-        EXPECT_FALSE(obinit::boot_candidate(line, p)) << '"' << line << '"';
-    // "/dev/" and 26 characters fill boot_device; one more would be cut.
-    const std::string longest(26, 'a');
-    ASSERT_TRUE(candidate(ob_test::partition_line(8, 1, longest), p));
-    EXPECT_EQ(std::string(p.device), "/dev/" + longest);
-    EXPECT_FALSE(candidate(ob_test::partition_line(8, 1, longest + "1"), p));
-}
-
-class VolumeLabel : public ::testing::Test {
-protected:
-    std::string label_of(const std::string& image) {
-        box.write_file("/dev/sdz1", image);
-        obinit::read_volume_label("/dev/sdz1");
-        return state().volume_label;
+    const std::string longest(26, 'a');  // "/dev/" and 26 characters fill boot_device
+    const std::pair<std::string, const char*> cases[] = {
+        {partition_line(179, 1, "mmcblk0p1"), "/dev/mmcblk0p1 179:1"},
+        {partition_line(8, 17, longest), "/dev/aaaaaaaaaaaaaaaaaaaaaaaaaa 8:17"},
+        {partition_line(8, 1, longest + "1"), ""},
+        {partition_line(179, 0, "mmcblk0"), ""},
+        {"   8        1    1000000 \n", ""},
+    };
+    for (const auto& c : cases) {
+        obinit::Partition p;
+        const std::string line = c.first.substr(0, c.first.size() - 1);  // without its line feed
+        const bool taken = obinit::boot_candidate(line.c_str(), p);
+        EXPECT_EQ(
+            taken ? p.device + (" " + std::to_string(p.major)) + ":" + std::to_string(p.minor) : "",
+            c.second)
+            << line;
     }
-    ob_test::FakeKernel box;
-};
+}
 
-TEST_F(VolumeLabel, ExtThenFat16AndFat32Override) {
-    EXPECT_EQ(label_of(ob_test::ext_volume("obimages")), "obimages");
-    EXPECT_EQ(label_of(ob_test::ext_volume("0123456789abcdefXYZ")), "0123456789abcdef");
-    EXPECT_EQ(label_of(ob_test::fat_volume("FAT16", "ob16       ")), "ob16       ");
-    EXPECT_EQ(label_of(ob_test::fat_volume("FAT32", "OBSTICK    ")), "OBSTICK    ");
-    // FAT12 is neither: judged by the bytes where an ext name would be.
-    std::string fat12 = ob_test::fat_volume("FAT16", "ob12");
+TEST(VolumeLabel, ExtThenFat16AndFat32OverrideUnreadableKeepsTheLast) {
+    std::string fat12 = ob_test::fat_volume("FAT16", "ob12");  // neither: the ext position counts
     fat12.replace(54, 5, "FAT12");
     fat12.replace(1144, 6, "ob1144");
-    EXPECT_EQ(label_of(fat12), "ob1144");
+    const std::pair<std::string, const char*> cases[] = {
+        {ob_test::ext_volume("0123456789abcdefXYZ"), "0123456789abcdef"},
+        {ob_test::fat_volume("FAT16", "ob16       "), "ob16       "},
+        {ob_test::fat_volume("FAT32", "OBSTICK    "), "OBSTICK    "},
+        {fat12, "ob1144"},
+        {std::string(1500, 'x'), "ob1144"},  // shorter than the superblock's end
+    };
+    ob_test::FakeKernel box;
+    for (const auto& c : cases) {
+        box.write_file("/dev/sdz1", c.first);
+        obinit::read_volume_label("/dev/sdz1");
+        EXPECT_STREQ(state().volume_label, c.second);
+    }
+    obinit::read_volume_label("/dev/missing");
+    EXPECT_STREQ(state().volume_label, "ob1144");
 }
 
-TEST_F(VolumeLabel, UnreadableDevicesLeaveTheLastCandidate) {
-    label_of(ob_test::ext_volume("data"));
-    EXPECT_EQ(label_of(std::string(1500, 'x')), "data");  // shorter than the superblock's end
-    obinit::read_volume_label("/dev/missing");
-    EXPECT_STREQ(state().volume_label, "data");
+// "mode:device number" of each node named (below /dev/), "-" for none.
+std::string nodes(const ob_test::FakeKernel& box, const std::string& names) {
+    std::istringstream in(names);
+    std::string name, made;
+    while (in >> name) {
+        const auto it = box.nodes.find("/dev/" + name);
+        char text[32] = "-";
+        if (it != box.nodes.end())
+            snprintf(text, sizeof text, "%#o:%#x", static_cast<unsigned>(it->second.mode),
+                     static_cast<unsigned>(it->second.dev));
+        made += (made.empty() ? "" : " ") + std::string(text);
+    }
+    return made;
+}
+
+TEST(DeviceNodes, EachModelGetsItsFlashDisplayAndTunerSets) {
+    const struct {
+        int model;
+        size_t count;
+        const char* names;
+        const char* made;
+    } cases[] = {
+        {3, 42, "mtd4 mtdblock4 mmcblk0 dbox/lcd0 dvb/adapter0/audio0 dvb/adapter0/dvr4",
+         "020660:0x5a08 060640:0x1f04 - - 020660:0xd415 020660:0xd412"},
+        {4, 50,
+         "mtd0 mtdblock2 mmcblk0boot1 dbox/oled0 urandom dvb/adapter0/audio2 "
+         "dvb/adapter0/dvr5 dvb/adapter0/dvr6",
+         "- 060640:0x1f02 060660:0xb310 020660:0xa3b 020600:0x109 020660:0xd41d 020660:0xd416 -"},
+        {1, 58, "dvb/adapter0/net7 dvb/adapter0/audio0 dvb/adapter0/dvr7",
+         "020660:0xd41f 020660:0xd423 020660:0xd41e"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        ob_test::FakeKernel box;
+        box.make_dir("/dev");
+        box.write_file("/sys/class/dvb/dvb0.frontend0/dev", "212:5\n");
+        box.write_file("/sys/class/dvb/dvb0.video0/dev", "212:22\n");
+        box.write_file("/sys/class/dvb/dvb0.video1/dev", "21");  // cut short: no node
+        state().box_model = c.model;
+        obinit::make_mtd_nodes();
+        obinit::make_device_nodes();
+        EXPECT_EQ(box.calls_starting("mknod(").size(), c.count);
+        EXPECT_EQ(nodes(box, c.names), c.made);
+        EXPECT_EQ(nodes(box, "dvb/adapter0/frontend0 dvb/adapter0/video0 dvb/adapter0/video1"),
+                  "020660:0xd405 020660:0xd416 -");
+        // Every node is made with the creation mask cleared just before.
+        for (size_t i = 1; i < box.calls.size(); ++i)
+            if (box.calls[i].rfind("mknod(", 0) == 0) {
+                EXPECT_EQ(box.calls[i - 1], "umask(0)");
+            }
+    }
 }
 
 }  // namespace
