@@ -16,59 +16,27 @@ class InputTest : public ::testing::Test {
 protected:
     ob_test::FakeKernel kernel;
     int64_t t0 = kernel.now_ms;
-    FakeInputDevice& device(int n) {
-        return kernel.add_device("/dev/input/event" + std::to_string(n),
-                                 std::make_unique<FakeInputDevice>());
+    template <typename D = FakeInputDevice>
+    D& device(int n) {
+        return kernel.add_device("/dev/input/event" + std::to_string(n), std::make_unique<D>());
     }
     void TearDown() override { close_input_devices(); }
 };
 
-TEST_F(InputTest, OpensTheEightEventDevicesThatExistAndAsksForNameAndIdentity) {
-    FakeInputDevice& first = device(0);
-    FakeInputDevice& fourth = device(3);
-    EXPECT_EQ(open_input_devices(), 0);
-    for (int i = 0; i < input_device_count; ++i)
-        EXPECT_EQ(key[i] > 0, i == 0 || i == 3) << "slot " << i;
-    EXPECT_EQ(first.ioctls, (std::vector<unsigned long>{EVIOCGNAME(128), EVIOCGID}));
-    EXPECT_EQ(fourth.opens, 1);
-    EXPECT_EQ(kernel.stderr_text, "");
-    close_input_devices();
-    EXPECT_EQ(first.closes, 1);
-    EXPECT_EQ(fourth.closes, 1);
-    key[0] = key[3] = 0;
-}
-
-class MuteDevice : public FakeInputDevice {
-public:
-    int ioctl(unsigned long, void*) override {
-        errno = ENOTTY;
-        return -1;
-    }
-};
-
-TEST_F(InputTest, RefusedQueriesAreReportedButTheDeviceIsUsed) {
-    auto& mute = kernel.add_device("/dev/input/event5", std::make_unique<MuteDevice>());
-    mute.key(t0, KEY_OK);
-    open_input_devices();
-    EXPECT_EQ(kernel.stderr_text,
-              "EVIOCGNAME failed: Inappropriate ioctl for device\n"
-              "evdev ioctl: Inappropriate ioctl for device\n");
-    EXPECT_EQ(read_key(), other_input);
-    EXPECT_EQ(read_key(), KEY_OK);
-}
-
 TEST_F(InputTest, KeyActsOnReleaseAndEveryOtherEventIsActivity) {
-    FakeInputDevice& remote = device(0);
+    FakeInputDevice& remote = device(3);
     remote.key(t0, KEY_UP);
     remote.event(t0, EV_KEY, KEY_DOWN, 1);
     remote.event(t0, EV_KEY, KEY_DOWN, 2);  // auto-repeat
     remote.event(t0, EV_SYN, SYN_REPORT, 0);
     remote.event(t0, EV_KEY, KEY_DOWN, 0);
-    open_input_devices();
+    EXPECT_EQ(open_input_devices(), 0);
     const int expected[] = {other_input, KEY_UP,   other_input, other_input,
                             other_input, KEY_DOWN, no_input};
     for (int want : expected)
         EXPECT_EQ(read_key(), want);
+    close_input_devices();
+    EXPECT_EQ(remote.closes, remote.opens);
 }
 
 TEST_F(InputTest, OneEventPerDeviceAndPassTheHighestSlotDecides) {
@@ -84,31 +52,41 @@ TEST_F(InputTest, OneEventPerDeviceAndPassTheHighestSlotDecides) {
     EXPECT_EQ(read_key(), no_input);
 }
 
+TEST_F(InputTest, RefusedQueriesAreReportedButTheDeviceIsUsed) {
+    struct MuteDevice : FakeInputDevice {
+        int ioctl(unsigned long, void*) override {
+            errno = ENOTTY;
+            return -1;
+        }
+    };
+    device<MuteDevice>(5).key(t0, KEY_OK);
+    open_input_devices();
+    EXPECT_EQ(kernel.stderr_text,
+              "EVIOCGNAME failed: Inappropriate ioctl for device\n"
+              "evdev ioctl: Inappropriate ioctl for device\n");
+    EXPECT_EQ(read_key(), other_input);
+    EXPECT_EQ(read_key(), KEY_OK);
+}
+
 TEST_F(InputTest, WaitingEndsAtTheNextEventOrTheNextWholeSecondLeft) {
-    FakeInputDevice& remote = device(0);
-    remote.key(t0 + 2300, KEY_OK);
+    device(0).key(t0 + 2300, KEY_OK);
     open_input_devices();
     menu_timeout = 10;
     kernel.advance_ms(250);
     renew_deadline();  // 10 s from t0 + 250
-    EXPECT_EQ(remaining_seconds(), 10);
-    wait_for_next_pass();
-    EXPECT_EQ(kernel.now_ms - t0, 1250);
-    EXPECT_EQ(remaining_seconds(), 9);
-    kernel.advance_ms(400);
-    wait_for_next_pass();
-    EXPECT_EQ(kernel.now_ms - t0, 2250);
-    wait_for_next_pass();
-    EXPECT_EQ(kernel.now_ms - t0, 2300);  // the key
-    EXPECT_EQ(read_key(), other_input);
-    EXPECT_EQ(read_key(), KEY_OK);
-    kernel.advance_ms(7900);
-    EXPECT_FALSE(deadline_passed());
-    EXPECT_EQ(remaining_seconds(), 1);
-    wait_for_next_pass();
-    EXPECT_TRUE(deadline_passed());
-    EXPECT_EQ(remaining_seconds(), 0);
-    EXPECT_EQ(kernel.now_ms - t0, 10250);
+    const struct {
+        int64_t idle_ms, woken_at;
+        int left;
+    } passes[] = {{0, 1250, 9}, {400, 2250, 8}, {0, 2300, 8}, {7900, 10250, 0}};
+    for (const auto& p : passes) {
+        kernel.advance_ms(p.idle_ms);
+        wait_for_next_pass();
+        EXPECT_EQ(kernel.now_ms - t0, p.woken_at);
+        EXPECT_EQ(remaining_seconds(), p.left);
+        EXPECT_EQ(deadline_passed(), p.left == 0);
+        while (read_key() != no_input) {
+        }
+    }
 }
 
 }  // namespace

@@ -2,15 +2,12 @@
 // through the whole menu with a scripted remote.
 #include "pin_lock.h"
 
-#include <gtest/gtest.h>
-#include <linux/input.h>
-#include <md5.h>
-
 #include "boot_menu.h"
-#include "menu_fixture.h"
+#include "screen_fixture.h"
 
-namespace menu_test {
 namespace {
+
+using namespace orbiel;
 
 const std::string short_separator = "-------------------------------\n";
 
@@ -21,40 +18,25 @@ const char* const md5_0_nuls = "9f30f3d1265389805615b2bfac36b1b6";   // "0\0\0\0
 const char* const md5_0123 = "eb62f6b9306db575c2d596b1279627a4";
 const char* const md5_8_nuls = "d0166393d140ec8994feab673ca2f793";  // "8\0\0\0"
 
-TEST(Md5, LibraryGivesTheReferenceDigestsOfRfc1321) {
-    const std::pair<std::string, const char*> suite[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-         "d174ab98d277d9f5a5611c2c9f419d9f"},
-        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-         "57edf4a22be3c955ac49da2e2107b67a"},
-    };
-    for (const auto& c : suite) {
-        char hex[MD5_DIGEST_STRING_LENGTH];
-        MD5Data(reinterpret_cast<const uint8_t*>(c.first.data()), c.first.size(), hex);
-        EXPECT_STREQ(hex, c.second) << '"' << c.first << '"';
-    }
-}
-
 TEST(Gcheck, HashesTheDecimalTextPaddedWithNulsToFourBytes) {
-    EXPECT_EQ(gcheck(md5_1234, 1234), 1);
-    EXPECT_EQ(gcheck(md5_1234, 4321), 0);
-    EXPECT_EQ(gcheck(md5_123_nul, 123), 1);
-    EXPECT_EQ(gcheck(md5_0_nuls, 0), 1);
-    // Leading zeros are not part of the number.
-    EXPECT_EQ(gcheck(md5_0123, 123), 0);
-    // What follows the 32 digits does not count; upper case and short digests never match.
-    EXPECT_EQ(gcheck((std::string(md5_1234) + "\nrest").c_str(), 1234), 1);
-    EXPECT_EQ(gcheck("81DC9BDB52D04DC20036DBD8313ED055", 1234), 0);
-    EXPECT_EQ(gcheck("81dc9bdb52d04dc20036dbd8313ed05", 1234), 0);
-    EXPECT_EQ(gcheck("", 1234), 0);
+    const std::string with_rest = std::string(md5_1234) + "\nrest";  // only 32 digits count
+    const struct {
+        const char* digest;
+        int pin, match;
+    } cases[] = {{md5_1234, 1234, 1},
+                 {md5_1234, 4321, 0},
+                 {md5_123_nul, 123, 1},
+                 {md5_0_nuls, 0, 1},
+                 {md5_0123, 123, 0},
+                 {with_rest.c_str(), 1234, 1},
+                 {"81DC9BDB52D04DC20036DBD8313ED055", 1234, 0},
+                 {"81dc9bdb52d04dc20036dbd8313ed05", 1234, 0},
+                 {"", 1234, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(gcheck(c.digest, c.pin), c.match) << c.digest << " " << c.pin;
 }
 
-class PinStageTest : public MenuTest {
+class PinStageTest : public ob_test::MenuTest {
 protected:
     void SetUp() override {
         MenuTest::SetUp();
@@ -70,75 +52,53 @@ protected:
         return after_ms;
     }
     void run() { EXPECT_EQ(boot_menu(1280, 720), 0); }
-    size_t times(const std::string& text, const std::string& part) const {
-        size_t n = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-            ++n;
-        return n;
-    }
-    // White pixels of the star at place 1..4 (baseline 715 - 150 place).
-    int star_pixels(int place) const {
-        const int baseline = 715 - 150 * place;
-        return count(100, baseline - 60, 150, baseline + 10, white);
-    }
-    bool list_was_shown() const { return times(kernel.stderr_text, "continue booting 1") > 0; }
+    int red_field() const { return count(85, 620, 180, 665, red); }
 };
 
-TEST_F(PinStageTest, RightPinShowsTheLogoAgainAndThenTheList) {
-    lock(md5_1234);
-    int64_t at = type(0, "1234");
-    press(at + 500, KEY_EXIT);
+struct RightPin {
+    const char* digest;
+    const char* typed;
+};
+
+class RightPinTest : public PinStageTest, public ::testing::WithParamInterface<RightPin> {};
+
+// The list follows a right PIN: after a leading zero (not part of the
+// number), a fifth digit (which starts a new entry) or OK alone (zero).
+TEST_P(RightPinTest, ShowsTheLogoAgainAndThenTheList) {
+    lock(GetParam().digest);
+    auto& probe = kernel.add_device("/dev/input/event7", std::make_unique<ob_test::Probe>());
+    const bool five = std::string(GetParam().typed) == "12348";
+    bool seen = false;
+    probe.on_read = [&](int64_t now) {
+        if (now - start_ms != 1500 || !five) return;  // four digits typed, the fifth pressed
+        save_screen("pin_field");
+        seen = true;
+        const int first = count(100, 505, 150, 575, white);  // four stars, all alike
+        EXPECT_GT(first, 0);
+        for (int place = 2; place <= 4; ++place)
+            EXPECT_EQ(count(100, 655 - 150 * place, 150, 725 - 150 * place, white), first) << place;
+    };
+    press(type(0, GetParam().typed) + 500, KEY_EXIT);
     run();
-    EXPECT_EQ(times(kernel.stdout_text, "waiting for input from remote ...\n"), 2u);
+    const std::string& out = kernel.stdout_text;
+    const std::string waiting = "waiting for input from remote ...\n";
+    EXPECT_NE(out.find(waiting, out.find(waiting) + 1), std::string::npos);
     EXPECT_EQ(kernel.stderr_text,
               "OK   - booting 1 img_a\nEXIT - continue booting 1 img_a\n" + short_separator);
     EXPECT_GT(label_pixels(1, green), 0);
+    EXPECT_EQ(seen, five);
 }
 
-TEST_F(PinStageTest, LeadingZeroIsDroppedFromTheNumber) {
-    lock(md5_123_nul);
-    int64_t at = type(0, "0123");
-    press(at + 500, KEY_EXIT);
-    run();
-    EXPECT_TRUE(list_was_shown());
-    EXPECT_EQ(times(kernel.stderr_text, "PIN wrong"), 0u);
-}
-
-TEST_F(PinStageTest, FifthDigitStartsANewEntry) {
-    lock(md5_8_nuls);
-    auto& probe = kernel.add_device("/dev/input/event7", std::make_unique<Probe>());
-    bool saved = false;
-    probe.on_read = [&](int64_t now) {
-        if (now - start_ms == 1500 && !saved) {  // four digits typed, the fifth pressed
-            save_screen("pin_field");
-            saved = true;
-            const int first = star_pixels(1);
-            EXPECT_GT(first, 0);
-            for (int place = 2; place <= 4; ++place)
-                EXPECT_EQ(star_pixels(place), first) << "place " << place;
-        }
-    };
-    int64_t at = type(0, "12348");
-    press(at + 500, KEY_EXIT);
-    run();
-    EXPECT_TRUE(saved);
-    EXPECT_TRUE(list_was_shown());
-}
-
-TEST_F(PinStageTest, OkWithoutDigitsChecksZero) {
-    lock(md5_0_nuls);
-    press(300, KEY_OK);
-    press(900, KEY_EXIT);
-    run();
-    EXPECT_TRUE(list_was_shown());
-}
+INSTANTIATE_TEST_SUITE_P(Pins, RightPinTest,
+                         ::testing::Values(RightPin{md5_1234, "1234"},
+                                           RightPin{md5_123_nul, "0123"},
+                                           RightPin{md5_8_nuls, "12348"},
+                                           RightPin{md5_0_nuls, ""}));
 
 TEST_F(PinStageTest, ThreeWrongPinsBootFlash) {
     lock(md5_1234);
     put_picture("/boot/bootlogo.jpg");
-    int64_t at = type(0, "1111");
-    at = type(at + 1500, "2222");
-    type(at + 1500, "3333");
+    type(type(type(0, "1111") + 1500, "2222") + 1500, "3333");
     run();
     EXPECT_EQ(kernel.stderr_text,
               "PIN wrong - continue trying\nPIN wrong - continue trying\n"
@@ -146,32 +106,28 @@ TEST_F(PinStageTest, ThreeWrongPinsBootFlash) {
                   short_separator);
     EXPECT_EQ(selection(), "Flash\n");
     EXPECT_EQ(remote->closes, 1);
-    // The flash image's picture replaced the red field.
-    EXPECT_EQ(count(85, 620, 180, 665, red), 0);
+    EXPECT_EQ(red_field(), 0);  // the flash image's picture replaced it
 }
 
-TEST_F(PinStageTest, ExitLeavesWithTheStoredChoiceAndARedField) {
-    lock(md5_1234);
-    type(0, "12", false);
-    press(1000, KEY_EXIT);
-    run();
-    EXPECT_EQ(kernel.stderr_text, "EXIT without PIN - continue booting\n" + short_separator);
-    EXPECT_EQ(selection(), "img_a\n");
-    EXPECT_EQ(remote->closes, 1);
-    EXPECT_GT(count(85, 620, 180, 665, red), 0);
-    EXPECT_EQ(kernel.now_ms - start_ms, 2000);
-}
-
-TEST_F(PinStageTest, TimeoutLeavesWithoutRedFieldAndEveryKeyRenewsIt) {
-    lock(md5_1234);
-    press(5000, KEY_UP);  // ignored by the stage, but activity
-    run();
-    EXPECT_EQ(kernel.stderr_text, "EXIT without PIN - continue booting\n" + short_separator);
-    EXPECT_EQ(selection(), "img_a\n");
-    EXPECT_EQ(kernel.now_ms - start_ms, 15000);
-    EXPECT_EQ(count(85, 620, 180, 665, red), 0);
-    EXPECT_GT(count(85, 620, 180, 665, white), 0);
+TEST_F(PinStageTest, ExitAndTimeOutLeaveWithTheStoredChoice) {
+    for (bool exit_key : {true, false}) {
+        SCOPED_TRACE(exit_key);
+        lock(md5_1234);
+        kernel.stderr_text.clear();
+        const int64_t begin = elapsed_ms();
+        if (exit_key) {
+            type(begin, "12", false);
+            press(begin + 1000, KEY_EXIT);
+        } else {
+            press(begin + 5000, KEY_UP);  // ignored by the stage, but it renews the time-out
+        }
+        run();
+        EXPECT_EQ(kernel.stderr_text, "EXIT without PIN - continue booting\n" + short_separator);
+        EXPECT_EQ(selection(), "img_a\n");
+        EXPECT_EQ(elapsed_ms() - begin, exit_key ? 2000 : 15000);
+        EXPECT_EQ(red_field() > 0, exit_key);  // only EXIT leaves the field red
+    }
+    EXPECT_EQ(remote->closes, 2);
 }
 
 }  // namespace
-}  // namespace menu_test

@@ -2,8 +2,6 @@
 // cutting, skipping, sizes, alignment and kerning, on the in-memory screen.
 #include "text.h"
 
-#include <regex>
-
 #include "draw.h"
 #include "screen_fixture.h"
 
@@ -13,7 +11,7 @@ using namespace orbiel;
 
 // FreeType's own view of one DejaVu Sans glyph, loaded without the cache.
 struct glyph_metrics {
-    int left, top, width, rows, advance;
+    int left, top, width, advance;
 };
 glyph_metrics dejavu_metrics(char ch, int pixels) {
     FT_Library lib;
@@ -24,7 +22,7 @@ glyph_metrics dejavu_metrics(char ch, int pixels) {
         FT_Set_Pixel_Sizes(f, 0, static_cast<FT_UInt>(pixels)) == 0 &&
         FT_Load_Char(f, static_cast<FT_ULong>(ch), FT_LOAD_RENDER | FT_LOAD_MONOCHROME) == 0)
         m = {f->glyph->bitmap_left, f->glyph->bitmap_top, static_cast<int>(f->glyph->bitmap.width),
-             static_cast<int>(f->glyph->bitmap.rows), static_cast<int>(f->glyph->advance.x >> 6)};
+             static_cast<int>(f->glyph->advance.x >> 6)};
     FT_Done_FreeType(lib);
     return m;
 }
@@ -37,44 +35,38 @@ protected:
         install_font();
     }
     // The screen after drawing text alone (x 10, baseline 100).
-    std::vector<std::string> screen_of(const char* text, int width = 600, int size = 0) {
+    std::vector<std::string> screen_of(const char* text, int width = 600, int size = 0,
+                                       int align = 0) {
         fill_box(0, 0, 639, 199, transparent);
-        render_text(text, 10, 100, width, 0, size, white);
+        render_text(text, 10, 100, width, align, size, white);
         return picture(0, 0, 639, 199, 0xFFFFFFFF);
     }
 };
 
-TEST_F(TextTest, GlyphsStandOnTheBaselineAtTheirBearing) {
+TEST_F(TextTest, GlyphsStandOnTheBaselineAtTheirBearingInEachSize) {
     const struct {
         int code, pixels;
     } sizes[] = {{0, 32}, {1, 24}, {2, 48}, {3, 64}, {5, 64}};  // 5 keeps the last size
     for (const auto& s : sizes) {
-        const glyph_metrics h = dejavu_metrics('H', s.pixels);
+        SCOPED_TRACE(s.code);
+        const glyph_metrics m = dejavu_metrics('H', s.pixels);
         screen_of("H", 600, s.code);
         const auto drawn = drawn_box();
-        EXPECT_EQ(drawn.bottom, 99) << s.code;  // H ends on the row above the baseline
-        EXPECT_EQ(drawn.top, 100 - h.top) << s.code;
-        EXPECT_EQ(drawn.left, 10 + h.left) << s.code;
-        EXPECT_EQ(drawn.right, 10 + h.left + h.width - 1) << s.code;
-        EXPECT_EQ(text_width("H", s.code), h.advance) << s.code;
+        EXPECT_EQ(drawn.bottom, 99);  // H ends on the row above the baseline
+        EXPECT_EQ(drawn.top, 100 - m.top);
+        EXPECT_EQ(drawn.left, 10 + m.left);
+        EXPECT_EQ(drawn.right, 10 + m.left + m.width - 1);
+        EXPECT_EQ(text_width("H", s.code), m.advance);
     }
 }
 
-TEST_F(TextTest, LineFeedsEndAndHighBytesAreSkipped) {
+TEST_F(TextTest, LineFeedsEndHighBytesAreSkippedAndTextIsCutAtTheRightEnd) {
     EXPECT_EQ(screen_of("ABC\nDEF"), screen_of("ABC"));
     EXPECT_EQ(screen_of("A\xC4\xFF"
                         "B\x80"),
               screen_of("AB"));
-    EXPECT_EQ(text_width("A\xC4"
-                         "B",
-                         0),
-              text_width("AB", 0));
-    EXPECT_EQ(screen_of(""), screen_of("ABC", 0));  // nothing at all
+    EXPECT_EQ(screen_of(""), screen_of("ABC", 0));  // no room: nothing at all
     EXPECT_EQ(drawn_box().left, -1);
-    EXPECT_EQ(kernel.stdout_text, "");
-}
-
-TEST_F(TextTest, TextIsCutBeforeTheGlyphThatReachesTheRightEnd) {
     const int a = text_width("H", 0);
     ASSERT_EQ(text_width("HHH", 0), 3 * a);
     EXPECT_EQ(screen_of("HHHH", 3 * a), screen_of("HH"));        // the third would end at the limit
@@ -85,35 +77,36 @@ TEST_F(TextTest, AlignmentCentresOrRightAlignsInTheWidth) {
     const int tw = text_width("Menu", 0);
     int left[3];
     for (int align = 0; align < 3; ++align) {
-        fill_box(0, 0, 639, 199, transparent);
-        render_text("Menu", 10, 100, 300, align, 0, white);
+        screen_of("Menu", 300, 0, align);
         left[align] = drawn_box().left;
     }
     EXPECT_EQ(left[1] - left[0], (300 - tw) / 2);
     EXPECT_EQ(left[2] - left[0], 300 - tw);
-    fill_box(0, 0, 639, 199, transparent);
-    render_text("Menu", 10, 100, tw - 1, 2, 0, white);  // too wide: not moved
+    screen_of("Menu", tw - 1, 0, 2);  // too wide: not moved
     EXPECT_EQ(drawn_box().left, left[0]);
 }
 
-TEST_F(TextTest, KerningDrawsAVCloserThanSeparateLetters) {
+TEST_F(TextTest, KerningDrawsAVCloserThanSeparateLettersInEverySize) {
     ASSERT_TRUE(use_kerning);
+    const int small = text_width("AV", 1);
     EXPECT_LT(text_width("AV", 0), text_width("A", 0) + text_width("V", 0));
     screen_of("AV");
     const int pair_right = drawn_box().right;
     screen_of("A");
     render_text("V", 10 + text_width("A", 0), 100, 600, 0, 0, white);
     EXPECT_LT(pair_right, drawn_box().right);
-    // Switching sizes back and forth keeps each size's own kerning.
-    const int small = text_width("AV", 1), large = text_width("AV", 2);
-    EXPECT_EQ(text_width("AV", 1), small);
-    EXPECT_EQ(text_width("AV", 2), large);
+    text_width("AV", 2);
+    EXPECT_EQ(text_width("AV", 1), small);  // switching sizes keeps each size's kerning
 }
 
 TEST_F(TextTest, TextOffTheScreenIsClippedAndOtherModesConverted) {
     render_text("Orbiel", -20, 10, 1000, 0, 2, white);
     EXPECT_EQ(drawn_box().left, 0);
     EXPECT_EQ(drawn_box().top, 0);
+    render_text("Flash", 200, 100, 1000, 0, 2, yellow);
+    render_text("1 (OpenAV)", 200, 150, 1000, 0, 2, white);
+    render_text("V12.45", 100, 190, 520, 0, 1, red);
+    save_screen("text");
     menu_font_done();
     unmap_framebuffer();
     open_screen(640, 200, 16);
@@ -131,30 +124,10 @@ TEST_F(TextTest, FailedLookupReportsTheCharacterAndGoesOn) {
     ASSERT_EQ(FT_New_Face(own_library, ob_test::dejavu_sans, 0, &face), 0);
     desc.face_id = const_cast<char*>("/media/ob/fonts/missing.ttf");
     render_text("AB", 10, 100, 600, 0, 0, white);
-    const std::string schrift =
-        "(Freetype <Schrift \"/media/ob/fonts/missing.ttf\" fehlgeschlagen>\n)+";
-    const std::regex messages(schrift +
-                              "Freetype <FTC_SBitCache_Lookup> fuer Zeichen 41 \"A\" "
-                              "fehlgeschlagen. Fehler: 0x[0-9A-F]{2}>\n" +
-                              schrift +
-                              "Freetype <FTC_SBitCache_Lookup> fuer Zeichen 42 \"B\" "
-                              "fehlgeschlagen. Fehler: 0x[0-9A-F]{2}>\n");
-    EXPECT_TRUE(std::regex_match(kernel.stdout_text, messages)) << kernel.stdout_text;
+    for (const char* what : {"Zeichen 41 \"A\" fehlgeschlagen", "Zeichen 42 \"B\" fehlgeschlagen"})
+        EXPECT_NE(kernel.stdout_text.find(what), std::string::npos) << kernel.stdout_text;
     EXPECT_EQ(drawn_box().left, -1);
     FT_Done_FreeType(own_library);
-}
-
-TEST_F(TextTest, MenuLinesForReview) {
-    fill_box(0, 0, 180, 199, {64, 64, 64, 0xFF});
-    render_text(">", 90, 56, 1000, 0, 2, white);
-    render_text("0", 130, 56, 50, 0, 2, white);
-    render_text("Flash", 199, 55, 1000, 0, 2, black);
-    render_text("Flash", 202, 58, 1000, 0, 2, black);
-    render_text("Flash", 200, 56, 1000, 0, 2, yellow);
-    render_text("1 (OpenAV)", 200, 102, 1000, 0, 2, white);
-    draw_dot(130, 132, red);
-    render_text("V12.45", 100, 180, 520, 0, 1, red);
-    EXPECT_TRUE(screen->save_png(screen_file("text")));
 }
 
 }  // namespace
