@@ -1,10 +1,9 @@
 // The remote control: which events count as a key, which only as activity,
-// and how the menu sleeps until the next one.
+// and which devices are used.
 #include "input.h"
 
 #include <gtest/gtest.h>
 
-#include "countdown.h"
 #include "fake_kernel.h"
 
 namespace {
@@ -39,19 +38,6 @@ TEST_F(InputTest, KeyActsOnReleaseAndEveryOtherEventIsActivity) {
     EXPECT_EQ(remote.closes, remote.opens);
 }
 
-TEST_F(InputTest, OneEventPerDeviceAndPassTheHighestSlotDecides) {
-    FakeInputDevice& low = device(0);
-    FakeInputDevice& high = device(1);
-    low.event(t0, EV_KEY, KEY_OK, 0);
-    high.event(t0, EV_SYN, SYN_REPORT, 0);
-    low.event(t0, EV_KEY, KEY_1, 1);
-    high.event(t0, EV_KEY, KEY_EXIT, 0);
-    open_input_devices();
-    EXPECT_EQ(read_key(), other_input);
-    EXPECT_EQ(read_key(), KEY_EXIT);
-    EXPECT_EQ(read_key(), no_input);
-}
-
 TEST_F(InputTest, RefusedQueriesAreReportedButTheDeviceIsUsed) {
     struct MuteDevice : FakeInputDevice {
         int ioctl(unsigned long, void*) override {
@@ -66,27 +52,6 @@ TEST_F(InputTest, RefusedQueriesAreReportedButTheDeviceIsUsed) {
               "evdev ioctl: Inappropriate ioctl for device\n");
     EXPECT_EQ(read_key(), other_input);
     EXPECT_EQ(read_key(), KEY_OK);
-}
-
-TEST_F(InputTest, WaitingEndsAtTheNextEventOrTheNextWholeSecondLeft) {
-    device(0).key(t0 + 2300, KEY_OK);
-    open_input_devices();
-    menu_timeout = 10;
-    kernel.advance_ms(250);
-    renew_deadline();  // 10 s from t0 + 250
-    const struct {
-        int64_t idle_ms, woken_at;
-        int left;
-    } passes[] = {{0, 1250, 9}, {400, 2250, 8}, {0, 2300, 8}, {7900, 10250, 0}};
-    for (const auto& p : passes) {
-        kernel.advance_ms(p.idle_ms);
-        wait_for_next_pass();
-        EXPECT_EQ(kernel.now_ms - t0, p.woken_at);
-        EXPECT_EQ(remaining_seconds(), p.left);
-        EXPECT_EQ(deadline_passed(), p.left == 0);
-        while (read_key() != no_input) {
-        }
-    }
 }
 
 }  // namespace

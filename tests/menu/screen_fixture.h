@@ -10,16 +10,11 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
-#include <iterator>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "fake_kernel.h"
 #include "framebuffer.h"
 #include "front_panel.h"
 #include "medium.h"
-#include "menu_state.h"
 #include "test_pictures.h"
 #include "text.h"
 

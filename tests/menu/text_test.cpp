@@ -1,5 +1,5 @@
 // Menu text with a real TrueType font: placement against the baseline,
-// cutting, skipping, sizes, alignment and kerning, on the in-memory screen.
+// cutting, skipping, sizes and kerning, on the in-memory screen.
 #include "text.h"
 
 #include "draw.h"
@@ -35,10 +35,9 @@ protected:
         install_font();
     }
     // The screen after drawing text alone (x 10, baseline 100).
-    std::vector<std::string> screen_of(const char* text, int width = 600, int size = 0,
-                                       int align = 0) {
+    std::vector<std::string> screen_of(const char* text, int width = 600, int size = 0) {
         fill_box(0, 0, 639, 199, transparent);
-        render_text(text, 10, 100, width, align, size, white);
+        render_text(text, 10, 100, width, 0, size, white);
         return picture(0, 0, 639, 199, 0xFFFFFFFF);
     }
 };
@@ -71,19 +70,6 @@ TEST_F(TextTest, LineFeedsEndHighBytesAreSkippedAndTextIsCutAtTheRightEnd) {
     ASSERT_EQ(text_width("HHH", 0), 3 * a);
     EXPECT_EQ(screen_of("HHHH", 3 * a), screen_of("HH"));        // the third would end at the limit
     EXPECT_EQ(screen_of("HHH.H", 3 * a + 1), screen_of("HHH"));  // nothing after a refusal
-}
-
-TEST_F(TextTest, AlignmentCentresOrRightAlignsInTheWidth) {
-    const int tw = text_width("Menu", 0);
-    int left[3];
-    for (int align = 0; align < 3; ++align) {
-        screen_of("Menu", 300, 0, align);
-        left[align] = drawn_box().left;
-    }
-    EXPECT_EQ(left[1] - left[0], (300 - tw) / 2);
-    EXPECT_EQ(left[2] - left[0], 300 - tw);
-    screen_of("Menu", tw - 1, 0, 2);  // too wide: not moved
-    EXPECT_EQ(drawn_box().left, left[0]);
 }
 
 TEST_F(TextTest, KerningDrawsAVCloserThanSeparateLettersInEverySize) {
