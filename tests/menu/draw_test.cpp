@@ -97,19 +97,4 @@ TEST_F(DrawTest, EveryFormatStaysInsideTheScreenAndTheMapping) {
     }
 }
 
-TEST_F(DrawTest, DotIsATwentyPixelDiscAndManualBlitIsSwitchedOff) {
-    open_screen(64, 48);
-    draw_dot(3, 2, green);
-    const auto b = drawn_box();
-    EXPECT_EQ(std::vector<int>({b.left, b.top, b.right, b.bottom}),
-              std::vector<int>({3, 2, 22, 21}));
-    EXPECT_EQ(picture(3, 2, 22, 2, rgba(green))[0], ".......######.......");
-    EXPECT_EQ(picture(3, 11, 22, 11, rgba(green))[0], std::string(20, '#'));
-    set_manual_blit();
-    EXPECT_EQ(screen->ioctls.back(), static_cast<unsigned long>(FBIO_SET_MANUAL_BLIT));
-#if defined(__mips__)
-    EXPECT_EQ(static_cast<unsigned long>(FBIO_SET_MANUAL_BLIT), 0x80014621ul);
-#endif
-}
-
 }  // namespace

@@ -95,13 +95,6 @@ TEST_F(LogoTest, RefusedPicturesLeaveScreenAndFilesAsTheyWere) {
         EXPECT_EQ(w, 0);
         EXPECT_EQ(open_host_descriptors(), descriptors);
     }
-    // A mode the driver refuses is reported after the size is taken.
-    screen->fail_put = true;
-    put_picture(logo("hd.jpg"));
-    kernel.stderr_text.clear();
-    EXPECT_EQ(show_jpeg(logo("hd.jpg").c_str()), 1);
-    EXPECT_EQ(kernel.stderr_text, "Framebuffer: <FBIOPUT_VSCREENINFO fehlgeschlagen>\n");
-    EXPECT_EQ(w, 1280);
 }
 
 TEST_F(LogoTest, PictureCutInItsDataShowsWhatThereIs) {

