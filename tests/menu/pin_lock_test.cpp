@@ -51,6 +51,7 @@ struct RightPin {
     const char* digest;
     const char* typed;
 };
+void PrintTo(const RightPin& pin, std::ostream* out) { *out << '"' << pin.typed << '"'; }
 
 class RightPinTest : public PinStageTest, public ::testing::WithParamInterface<RightPin> {};
 
@@ -76,8 +77,8 @@ TEST_P(RightPinTest, ShowsTheLogoAgainAndThenTheList) {
 INSTANTIATE_TEST_SUITE_P(Pins, RightPinTest,
                          ::testing::Values(RightPin{md5_1234, "1234"},
                                            RightPin{md5_123_nul, "0123"},
-                                           RightPin{md5_8_nuls, "12348"},
-                                           RightPin{md5_0_nuls, ""}));
+                                           RightPin{md5_8_nuls, "12348"}, RightPin{md5_0_nuls, ""}),
+                         [](const auto& info) { return "typed_" + std::string(info.param.typed); });
 
 TEST_F(PinStageTest, ThreeWrongPinsBootFlash) {
     lock(md5_1234);
