@@ -3,7 +3,7 @@
 // they were.
 #include "logo.h"
 
-#include <dirent.h>
+#include <filesystem>
 
 #include "draw.h"
 #include "screen_fixture.h"
@@ -13,14 +13,8 @@ namespace {
 using namespace orbiel;
 using ob_test::rgba;
 
-int open_host_descriptors() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr)
-            ++count;
-        closedir(dir);
-    }
-    return count;
+long open_host_descriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 class LogoTest : public ob_test::ScreenTest {
@@ -81,7 +75,7 @@ TEST_F(LogoTest, RefusedPicturesLeaveScreenAndFilesAsTheyWere) {
          "jpeg /media/ob/logos/print.jpg is CMYK - only colour and greyscale pictures are shown\n"},
         {"cut.jpg", ""},
     };
-    const int descriptors = open_host_descriptors();
+    const long descriptors = open_host_descriptors();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         kernel.stderr_text.clear();
