@@ -3,6 +3,8 @@
 // scripted remote and a virtual clock.
 #include "boot_menu.h"
 
+#include <set>
+
 #include "image_list.h"
 #include "screen_fixture.h"
 
@@ -52,9 +54,11 @@ TEST_F(BootMenuTest, TwelveImagesAtMostWithColourKeysAndDotsForTheLastThree) {
         image("img" + std::to_string(100 + i));
     kernel.write_file(ob::progress_file, "");
     auto& probe = kernel.add_device("/dev/input/event7", std::make_unique<ob_test::Probe>());
+    std::set<std::string> saved;  // the menu as it comes up, then with entry 12 chosen
     probe.on_read = [&](int64_t now) {
-        if (now - start_ms == 1000) save_screen("menu");
-        if (now - start_ms == 2000) save_screen("menu_highlight");
+        const std::string name = now - start_ms == 500 ? "menu" : "menu_highlight";
+        if ((now - start_ms == 500 || now - start_ms == 2500) && saved.insert(name).second)
+            save_screen(name);
     };
     press(500, KEY_RED);
     press(1000, KEY_GREEN);
@@ -63,6 +67,7 @@ TEST_F(BootMenuTest, TwelveImagesAtMostWithColourKeysAndDotsForTheLastThree) {
     press(3000, KEY_EXIT);
     run();
     save_screen("menu_after_exit");
+    EXPECT_EQ(saved.size(), 2u);
     EXPECT_EQ(image_count, 12);
     EXPECT_TRUE(logged("1: 1 (" + std::string(59, 'D') + ")\n2: img101\n"));  // 63 characters
     EXPECT_TRUE(logged("12: img111\n" + separator + "from: 12 images"));
