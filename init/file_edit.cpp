@@ -69,6 +69,8 @@ bool resolve_edit_target(const char* path, std::string& target) {
     return false;
 }
 
+namespace {
+
 bool read_whole_file(int fd, const struct stat& st, char*& data, size_t& size) {
     data = nullptr;
     size = 0;
@@ -90,6 +92,21 @@ bool read_whole_file(int fd, const struct stat& st, char*& data, size_t& size) {
     }
     data = buffer;
     size = want;
+    return true;
+}
+
+}  // namespace
+
+bool read_edit_target(const char* path, EditTarget& target) {
+    if (!resolve_edit_target(path, target.path)) return false;
+    const int fd = ob::kernel().open(target.path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    char* raw = nullptr;
+    const bool read_ok =
+        ob::kernel().fstat(fd, &target.st) == 0 && read_whole_file(fd, target.st, raw, target.size);
+    ob::kernel().close(fd);
+    if (!read_ok) return false;
+    target.contents.reset(raw);
     return true;
 }
 
@@ -123,19 +140,10 @@ int replace_in_file(const char* text, const char* replacement, const char* path)
     // An empty text occurs everywhere and would never let the search move on.
     if (text_size == 0) return 0;
 
-    std::string target;
-    if (!resolve_edit_target(path, target)) return 0;
-    int fd = ob::kernel().open(target.c_str(), O_RDONLY);
-    if (fd < 0) return 0;
-    struct stat st;
-    char* raw = nullptr;
-    size_t size = 0;
-    bool read_ok = ob::kernel().fstat(fd, &st) == 0 && read_whole_file(fd, st, raw, size);
-    ob::kernel().close(fd);
-    if (!read_ok) return 0;
-    std::unique_ptr<char[]> contents(raw);
-    const char* const begin = contents.get();
-    const char* const end = begin + size;
+    EditTarget target;
+    if (!read_edit_target(path, target)) return 0;
+    const char* const begin = target.contents.get();
+    const char* const end = begin + target.size;
 
     if (find_bytes(begin, end, replacement, replacement_size) != nullptr) return 0;
 
@@ -145,7 +153,7 @@ int replace_in_file(const char* text, const char* replacement, const char* path)
         ++occurrences;
     if (occurrences == 0) return 0;
 
-    const size_t new_size = size - occurrences * text_size + occurrences * replacement_size;
+    const size_t new_size = target.size - occurrences * text_size + occurrences * replacement_size;
     std::unique_ptr<char[]> edited(new (std::nothrow) char[new_size + 1]);
     if (!edited) return 0;
     char* out = edited.get();
@@ -160,7 +168,7 @@ int replace_in_file(const char* text, const char* replacement, const char* path)
     memcpy(out, rest, static_cast<size_t>(end - rest));
 
     const FilePart whole = {edited.get(), new_size};
-    rewrite_file(target.c_str(), st, &whole, 1);
+    rewrite_file(target.path.c_str(), target.st, &whole, 1);
     return 0;
 }
 

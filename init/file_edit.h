@@ -10,6 +10,7 @@
 #include <stddef.h>
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 
 namespace obinit {
@@ -30,10 +31,17 @@ int replace_in_file(const char* text, const char* replacement, const char* path)
 // cannot be read or the chain does not end.
 bool resolve_edit_target(const char* path, std::string& target);
 
-// Reads the whole of the open regular file fd (whose status is st) into a
-// fresh buffer. False when fd is no regular file, memory is short, or fewer
-// bytes arrive than its size.
-bool read_whole_file(int fd, const struct stat& st, char*& data, size_t& size);
+// The file an edit of `path` acts on (see resolve_edit_target), read whole:
+// its name, its status and every byte of it.
+struct EditTarget {
+    std::string path;
+    struct stat st;
+    std::unique_ptr<char[]> contents;
+    size_t size = 0;
+};
+// False when the name cannot be resolved, or the file is no regular file,
+// does not open, or cannot be read completely.
+bool read_edit_target(const char* path, EditTarget& target);
 
 // Makes `path` hold exactly the concatenation of the given parts, atomically:
 // temporary file in the same directory, written, given the old file's mode

@@ -160,19 +160,10 @@ void emulate_flash() {
 }  // namespace
 
 int comment_out_fstab() {
-    std::string target;
-    if (!resolve_edit_target(fstab, target)) return 1;
-    int fd = ob::kernel().open(target.c_str(), O_RDONLY);
-    if (fd < 0) return 1;
-    struct stat st;
-    char* raw = nullptr;
-    size_t size = 0;
-    bool read_ok = ob::kernel().fstat(fd, &st) == 0 && read_whole_file(fd, st, raw, size);
-    ob::kernel().close(fd);
-    if (!read_ok) return 1;
-    std::unique_ptr<char[]> table(raw);
-    const FilePart parts[] = {{"#", 1}, {table.get(), size}};
-    return rewrite_file(target.c_str(), st, parts, 2) ? 0 : 1;
+    EditTarget target;
+    if (!read_edit_target(fstab, target)) return 1;
+    const FilePart parts[] = {{"#", 1}, {target.contents.get(), target.size}};
+    return rewrite_file(target.path.c_str(), target.st, parts, 2) ? 0 : 1;
 }
 
 int patch_systemd_units() {
