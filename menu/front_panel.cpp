@@ -136,8 +136,7 @@ void lcd_font_init() {
         FT_Done_FreeType(new_library);
         return;
     }
-    if (manager != nullptr) FTC_Manager_Done(manager);
-    if (library != nullptr) FT_Done_FreeType(library);
+    menu_font_done();  // the replaced objects are released, not leaked
     library = new_library;
     manager = new_manager;
     cache = new_cache;
