@@ -111,12 +111,11 @@ TEST_F(FrontPanelTest, FlushReadsOnlyInsideTheBufferAndCountsTheRestAsDark) {
 }
 
 TEST_F(FrontPanelTest, UpdatesReplaceTheFontObjectsOrKeepThemWhenTheFontIsGone) {
-    const FT_Library menu_library = library;
     for (int i = 0; i < 20; ++i)
         panel_show_name(i % 2 ? "img2" : "Flash");
     // The replaced objects were released (the sanitizer build's leak checker
-    // sees to that) and menu text goes on in the panel's default font.
-    EXPECT_NE(library, menu_library);
+    // sees to that; a new object may well reuse a freed one's address) and
+    // menu text goes on in the panel's default font.
     EXPECT_EQ(static_cast<const char*>(desc.face_id), std::string(ob::default_font));
     render_text("Flash", 300, 300, 500, 0, 2, white);
     EXPECT_GT(count(300, 260, 800, 300, white), 0);

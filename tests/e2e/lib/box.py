@@ -185,21 +185,36 @@ class Box:
                            virtio=[scratch], args=args, cmdline_extra=cmdline, echo=echo)
         run = Run(board, self.workdir, media)
         self.run = run
+        lost = False
         try:
             if interact:
                 interact(Session(self, board, run))
+        except Exception:
+            if not board.gone():
+                raise
+            lost = True  # reported below, in qemu's own words
         finally:
             ended = board.finish(timeout)
             run.console = board.text()
             run.seconds = board.seconds
             with open(os.path.join(self.workdir, "console.log"), "w") as f:
                 f.write(run.console)
+        status = board.proc.returncode
+        if ended and status != 0:
+            self._qemu_failed(board, "qemu failed with status %d" % status)
+        elif lost:
+            self._qemu_failed(board, "the box switched itself off while the scenario still used it")
         if not ended:
             self.fail("the box did not switch itself off within %d s" % timeout)
         for line in run.console.splitlines():
             if "Kernel panic" in line or "insmod" in line and "failed" in line:
                 self.fail("console: " + line.strip())
         return run
+
+    def _qemu_failed(self, board, why):
+        lines = "\n".join("  | " + line for line in board.last_lines()) or "  | (nothing)"
+        self.fail("%s; its last lines:\n%s\ncommand: %s\nre-run: %s" % (
+            why, lines, board.command_line(), os.path.join(self.workdir, qemu.COMMAND_FILE)))
 
     # -- checking --------------------------------------------------------
     def fail(self, message):

@@ -39,14 +39,27 @@ class Shot:
                     n += 1
         return n
 
-    def write_png(self, path):
-        raw = b"".join(b"\0" + row for row in self.rows())
+    def half_rows(self):
+        """Rows at half the width and height, each pixel the mean of four."""
+        rows = self.rows()
+        for top in rows:
+            bottom = next(rows, top)
+            pair = [a + b for a, b in zip(top, bottom)]
+            out = bytearray(3 * (self.xres // 2))
+            for x in range(self.xres // 2):
+                for c in range(3):
+                    out[3 * x + c] = (pair[6 * x + c] + pair[6 * x + 3 + c] + 2) // 4
+            yield bytes(out)
+
+    def write_png(self, path, half=False):
+        width, height = (self.xres // 2, (self.yres + 1) // 2) if half else (self.xres, self.yres)
+        raw = b"".join(b"\0" + row for row in (self.half_rows() if half else self.rows()))
 
         def chunk(kind, data):
             return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
-        png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", self.xres, self.yres, 8, 2, 0, 0, 0))
-        png += chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b"")
+        png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+        png += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
         with open(path, "wb") as f:
             f.write(png)
 

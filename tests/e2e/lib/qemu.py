@@ -4,6 +4,7 @@ guest's harness agent reached over the second serial port."""
 import json
 import os
 import select
+import shlex
 import socket
 import subprocess
 import time
@@ -11,6 +12,11 @@ import time
 # fbcon=map:1 keeps the kernel's text console (and its cursor) off the
 # framebuffer, which on a box belongs to the menu alone.
 CONSOLE_ARGS = "console=ttyS0 loglevel=3 panic=1 rdinit=/init fbcon=map:1"
+COMMAND_FILE = "qemu-command.sh"  # in the scenario's folder, to re-run a boot by hand
+
+
+class BoardGone(Exception):
+    """qemu ended while the harness still wanted to talk to the box."""
 
 
 class Board:
@@ -25,8 +31,9 @@ class Board:
         append = CONSOLE_ARGS + (" " + cmdline_extra if cmdline_extra else "")
         if args:
             append += " -- " + " ".join(args)
+        # No scenario uses a network: without a card qemu needs no boot ROM for one.
         cmd = ["qemu-system-mipsel", "-M", "malta", "-m", "256", "-smp", "1", "-nographic", "-vga", "none",
-               "-no-reboot", "-monitor", "none", "-serial", "stdio",
+               "-nic", "none", "-no-reboot", "-monitor", "none", "-serial", "stdio",
                "-serial", "unix:%s,server=on,wait=off" % self.agent_path,
                "-qmp", "unix:%s,server=on,wait=off" % self.qmp_path,
                "-kernel", kernel, "-initrd", initrd, "-append", append]
@@ -38,6 +45,10 @@ class Board:
             cmd += ["-device", "sdhci-pci", "-drive", "id=sdcard,if=none,format=raw,file=%s" % sdcard,
                     "-device", "sd-card,drive=sdcard"]
         self.command = cmd
+        with open(os.path.join(workdir, COMMAND_FILE), "w") as f:
+            f.write("#!/bin/sh\n# The boot of this scenario, as the harness started it.\n")
+            f.write("cd %s && exec %s\n" % (shlex.quote(os.path.abspath(workdir)), self.command_line()))
+        os.chmod(os.path.join(workdir, COMMAND_FILE), 0o755)
         self.console = b""
         self.echo = echo  # a binary stream that sees the console as it comes
         self.started = time.monotonic()
@@ -105,9 +116,21 @@ class Board:
                 return sock
             except OSError:
                 sock.close()
-                if time.monotonic() > deadline or self.proc.poll() is not None:
+                if self.proc.poll() is not None:
+                    raise BoardGone("qemu exited with status %d" % self.proc.returncode)
+                if time.monotonic() > deadline:
                     raise
                 self._pump(0.1)
+
+    def command_line(self):
+        return shlex.join(self.command)
+
+    def gone(self):
+        """True once qemu has ended."""
+        return self.proc.poll() is not None
+
+    def last_lines(self, count=15):
+        return self.text().rstrip("\n").splitlines()[-count:]
 
     # -- QMP keys --------------------------------------------------------
     def _qmp_call(self, command, **arguments):
