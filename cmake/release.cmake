@@ -20,8 +20,12 @@ find_file(OB_FONT DejaVuSans.ttf
 if(OB_STATIC_MENU)
   # The menu runs before any image is chosen, on whatever C library the box's
   # flash happens to carry, so the release build takes every library in.
-  # libfreetype.a names none of the libraries it needs itself.
-  foreach(lib png16 z brotlidec brotlicommon)
+  # libfreetype.a names none of the libraries it needs itself. Debian's needs
+  # these; the release-1 build of FreeType needs none.
+  set(OB_FREETYPE_NEEDS "png16;z;brotlidec;brotlicommon" CACHE STRING
+      "Static libraries that the static libfreetype.a needs (names without lib and .a)")
+  set(freetype_needs "")
+  foreach(lib IN LISTS OB_FREETYPE_NEEDS)
     find_library(OB_${lib}_ARCHIVE NAMES lib${lib}.a REQUIRED)
     list(APPEND freetype_needs "${OB_${lib}_ARCHIVE}")
   endforeach()
