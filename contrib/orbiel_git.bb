@@ -2,7 +2,8 @@ SUMMARY = "Orbiel multiboot manager: early-boot init and boot menu"
 DESCRIPTION = "obinit (the box's init: finds the boot medium labelled ob..., runs the \
 menu, boots the chosen image) and orbiel (the framebuffer boot menu), with the \
 boot-medium tree (menu program, logo, font) to copy onto the medium."
-LICENSE = "CLOSED"
+LICENSE = "GPL-2.0-or-later"
+LIC_FILES_CHKSUM = "file://LICENSE;md5=b234ee4d69f5fce4486a80fdaf4a4263"
 
 # Point this at your clone of the Orbiel repository.
 SRC_URI = "git:///srv/git/orbiel.git;protocol=file;branch=main"
