@@ -84,7 +84,7 @@ TEST_F(ShowIframeTest, ChildSendsThePictureFramedAsAPesPacketAndDrivesTheDecoder
 TEST_F(ShowIframeTest, RefusedRequestEndsTheChildWithStatusSix) {
     decoder.refuse = VIDEO_PLAY;
     EXPECT_EQ(child(sequence_start), 6);
-    EXPECT_EQ(kernel.stderr_text, "ioctl: Invalid argument\n");
+    EXPECT_EQ(kernel.stderr_text, ob_test::error_line("ioctl", EINVAL));
     EXPECT_TRUE(decoder.written.empty());
 }
 
@@ -98,9 +98,8 @@ TEST_F(ShowIframeTest, CallerReturnsAtOnceAndWithoutPictureOrDeviceStartsNoProce
     EXPECT_EQ(showiframe("/missing.mvi"), 4);
     bare.write_file("/pic.mvi", sequence_start);
     EXPECT_EQ(showiframe("/pic.mvi"), 2);
-    EXPECT_EQ(bare.stderr_text,
-              "/missing.mvi: No such file or directory\n"
-              "/dev/dvb/adapter0/video0: No such file or directory\n");
+    EXPECT_EQ(bare.stderr_text, ob_test::error_line("/missing.mvi", ENOENT) +
+                                    ob_test::error_line("/dev/dvb/adapter0/video0", ENOENT));
     EXPECT_TRUE(bare.calls_starting("fork()").empty());
 }
 

@@ -13,6 +13,7 @@
 
 #include <linux/input.h>
 #include <stdint.h>
+#include <string.h>
 
 #include <functional>
 #include <map>
@@ -23,6 +24,13 @@
 #include "kernel.h"
 
 namespace ob_test {
+
+// A message line as the programs print a failed call: the prefix, a colon, a
+// blank, the C library's own text for err and a line feed. Tests build the
+// expected line with it, because the texts differ between C libraries.
+inline std::string error_line(const std::string& prefix, int err) {
+    return prefix + ": " + strerror(err) + "\n";
+}
 
 // Thrown by FakeKernel::execve when the program exists: the exec "worked"
 // and the calling code would be gone.
