@@ -17,23 +17,6 @@ find_file(OB_FONT DejaVuSans.ttf
           NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
           DOC "TrueType font installed as the medium's fonts/orbiel.ttf")
 
-if(OB_STATIC_MENU)
-  # The menu runs before any image is chosen, on whatever C library the box's
-  # flash happens to carry, so the release build takes every library in.
-  # libfreetype.a names none of the libraries it needs itself. Debian's needs
-  # these; the release-1 build of FreeType needs none.
-  set(OB_FREETYPE_NEEDS "png16;z;brotlidec;brotlicommon" CACHE STRING
-      "Static libraries that the static libfreetype.a needs (names without lib and .a)")
-  set(freetype_needs "")
-  foreach(lib IN LISTS OB_FREETYPE_NEEDS)
-    find_library(OB_${lib}_ARCHIVE NAMES lib${lib}.a REQUIRED)
-    list(APPEND freetype_needs "${OB_${lib}_ARCHIVE}")
-  endforeach()
-  set_property(TARGET Freetype::Freetype APPEND PROPERTY INTERFACE_LINK_LIBRARIES
-               ${freetype_needs} m)
-  target_link_options(orbiel PRIVATE -static)
-endif()
-
 install(TARGETS obinit RUNTIME DESTINATION "${OB_INSTALL_SBINDIR}" COMPONENT box)
 
 set(medium "${OB_INSTALL_MEDIUMDIR}")
