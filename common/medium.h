@@ -16,8 +16,10 @@ constexpr const char* font_dir = "/media/ob/fonts/";
 constexpr const char* default_font = "/media/ob/fonts/orbiel.ttf";
 constexpr const char* default_font_name = "orbiel.ttf";
 constexpr const char* images_dir = "/media/ob/ob";
-constexpr const char* image_dir_format = "/media/ob/ob/%s";
 constexpr const char* image_info_format = "/media/ob/ob/%s/.obinfo";
+// Image directories named by one digit carry a description in their .obinfo.
+constexpr char first_numbered_image = '1';
+constexpr char last_numbered_image = '8';
 constexpr const char* medium_boot_dir = "/media/ob/boot";
 constexpr const char* swap_file = "/media/ob/swapfile";
 

@@ -1,16 +1,28 @@
 // obinit's entry: the start-up that every invocation runs, its gates, and the
-// boot stage that ends in the flash's or an image's init program.
-#include <fcntl.h>
+// boot stage that ends in the flash's or an image's init program. The headers
+// below are the boot spine in the order it runs.
 #include <string.h>
 #include <sys/mount.h>
-#include <sys/swap.h>
 #include <sys/utsname.h>
+
+#include <string>
 
 #include "box_model.h"
 #include "control_file.h"
 #include "kernel.h"
 #include "medium.h"
 #include "obinit.h"
+// start-up
+#include "device_nodes.h"
+#include "line_reader.h"
+#include "maintenance.h"
+#include "medium_discovery.h"
+// boot stage
+#include "box_setup.h"
+#include "image_root.h"
+#include "init_program.h"
+#include "root_switch.h"
+#include "selection.h"
 
 namespace obinit {
 
@@ -20,11 +32,6 @@ constexpr const char* product_name = "Orbiel";
 constexpr int version_major = 12;
 constexpr int version_minor = 45;
 constexpr const char* credit_text = "by the Orbiel developers";
-
-// Command codes: "start" and "link" have names, everything else is a number.
-constexpr int start_command = 900;
-constexpr int link_command = 999;
-constexpr int first_maintenance_code = 90;
 
 // The kernel command line word that lets the boot manager run inside an
 // image root.
@@ -42,6 +49,10 @@ void make_mount_points() {
         if (!ob::path_exists(dir)) ob::kernel().mkdir(dir, 0777);
 }
 
+bool release_supported(const char* release) {
+    return strncmp(release, "3.4", 3) == 0 || strncmp(release, "3.14", 4) == 0;
+}
+
 // Finds the box model in the kernel release and accepts only the kernel
 // series the boxes ship.
 bool platform_accepted() {
@@ -53,8 +64,17 @@ bool platform_accepted() {
     return release_supported(name.release);
 }
 
-bool is_maintenance(int command_code) {
-    return command_code >= start_command || command_code == first_maintenance_code;
+int command_code_from(const char* argument) {
+    if (strncmp(argument, "start", 5) == 0) return start_command;
+    if (strcmp(argument, "link") == 0) return link_command;
+    return ob::control_number(argument);
+}
+
+// Without a command only process 1 boots; small numbers are runlevels meant
+// for the real init; 90 and above are obinit's own commands.
+bool gate_passes(int command_code, pid_t pid) {
+    if (command_code == 0) return pid == 1;
+    return command_code >= check_command;
 }
 
 // Steps 1 to 9 of every run: banner, gates, flash nodes, /proc, the medium.
@@ -104,7 +124,7 @@ void prepare_box_and_run_menu() {
 }
 
 [[noreturn]] void boot_flash() {
-    if (ob::path_exists(ob::swap_file)) ob::kernel().swapon(ob::swap_file, SWAP_FLAG_PREFER);
+    swap_on_medium_if_present();
     start_init();
 }
 
@@ -137,34 +157,6 @@ void prepare_box_and_run_menu() {
 }  // namespace
 
 RunState& state() { return run_state; }
-
-int command_code_from(const char* argument) {
-    if (strncmp(argument, "start", 5) == 0) return start_command;
-    if (strcmp(argument, "link") == 0) return link_command;
-    return ob::control_number(argument);
-}
-
-// Without a command only process 1 boots; small numbers are runlevels meant
-// for the real init; 90 and above are obinit's own commands.
-bool gate_passes(int command_code, pid_t pid) {
-    if (command_code == 0) return pid == 1;
-    return command_code >= first_maintenance_code;
-}
-
-bool release_supported(const char* release) {
-    return strncmp(release, "3.4", 3) == 0 || strncmp(release, "3.14", 4) == 0;
-}
-
-std::string read_first_line(const char* path) {
-    std::string line;
-    const int fd = ob::kernel().open(path, O_RDONLY);
-    if (fd < 0) return line;
-    char c;
-    while (ob::kernel().read(fd, &c, 1) == 1 && c != '\n')
-        line += c;
-    ob::kernel().close(fd);
-    return line;
-}
 
 int obinit_main(int argc, char** argv, char** envp) {
     RunState& s = state();

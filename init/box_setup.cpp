@@ -1,5 +1,5 @@
-// Preparing the box for the menu: kernel modules, the box driver's settings
-// from the medium, and the menu program itself.
+#include "box_setup.h"
+
 #include <fcntl.h>
 #include <string.h>
 
@@ -10,6 +10,7 @@
 #include "kernel.h"
 #include "medium.h"
 #include "obinit.h"
+#include "shell_commands.h"
 
 namespace obinit {
 
@@ -17,17 +18,15 @@ namespace {
 
 struct ModelModules {
     int box_model;
-    const char* commands[2];  // unused slots are nullptr
+    const char* modules[2];  // unused slots are nullptr
 };
-constexpr const char* remote_control_module = "modprobe dreambox_rc2";
+constexpr const char* remote_control_module = "dreambox_rc2";
 constexpr ModelModules model_modules[] = {
-    {ob::model_dm7080, {"modprobe lcd", "modprobe bcm7435"}},
-    {ob::model_dm820, {"modprobe lcd", "modprobe bcm7435"}},
-    {ob::model_dm520, {"modprobe bcm73625", nullptr}},
-    {ob::model_dm900, {"modprobe lcd", "modprobe bcm7439"}},
+    {ob::model_dm7080, {"lcd", "bcm7435"}},
+    {ob::model_dm820, {"lcd", "bcm7435"}},
+    {ob::model_dm520, {"bcm73625", nullptr}},
+    {ob::model_dm900, {"lcd", "bcm7439"}},
 };
-
-constexpr const char* menu_command = "/media/ob/bin/orbiel > /media/ob/.oblog 2>&1";
 
 // The box driver's values are short words; more than this is never read.
 constexpr size_t setting_limit = 255;
@@ -95,11 +94,11 @@ void set_remote_control_mask() {
 }  // namespace
 
 void load_box_modules() {
-    ob::kernel().system(remote_control_module);
+    run_shell(ShellCommand::modprobe, remote_control_module);
     for (const ModelModules& row : model_modules) {
         if (row.box_model != state().box_model) continue;
-        for (const char* command : row.commands)
-            if (command != nullptr) ob::kernel().system(command);
+        for (const char* module : row.modules)
+            if (module != nullptr) run_shell(ShellCommand::modprobe, module);
     }
 }
 
@@ -110,6 +109,6 @@ void apply_box_settings() {
 }
 
 // The menu's exit status means nothing: its one result is the selection file.
-void run_menu() { ob::kernel().system(menu_command); }
+void run_menu() { run_shell(ShellCommand::menu); }
 
 }  // namespace obinit

@@ -3,6 +3,9 @@
 // and video decoders, whose numbers the driver publishes in sysfs.
 //
 // A node that already exists stays as it is (mknod fails; nothing to report).
+#include "device_nodes.h"
+
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -19,11 +22,16 @@ namespace {
 
 enum Models { all_models, dm520_only, not_dm520 };
 
-struct FixedNode {
-    const char* path;
+// A run of count nodes: the i-th (from 0) is named by the format with
+// first + i and gets minor + step * i. A single node has a plain path.
+struct NodeRun {
+    const char* name;
+    unsigned first;
+    unsigned count;
     mode_t mode;  // type bits and exact permissions
     unsigned major;
     unsigned minor;
+    unsigned step;
     Models on;
 };
 
@@ -32,46 +40,33 @@ constexpr mode_t blk = S_IFBLK;
 
 // The dm520 has raw NAND (mtd character devices and five partitions); the
 // others boot from eMMC and only use the first three MTD block devices.
-constexpr FixedNode mtd_nodes[] = {
-    {"/dev/mtd0", chr | 0660, 90, 0, dm520_only},
-    {"/dev/mtd1", chr | 0660, 90, 2, dm520_only},
-    {"/dev/mtd2", chr | 0660, 90, 4, dm520_only},
-    {"/dev/mtd3", chr | 0660, 90, 6, dm520_only},
-    {"/dev/mtd4", chr | 0660, 90, 8, dm520_only},
-    {"/dev/mtdblock0", blk | 0640, 31, 0, all_models},
-    {"/dev/mtdblock1", blk | 0640, 31, 1, all_models},
-    {"/dev/mtdblock2", blk | 0640, 31, 2, all_models},
-    {"/dev/mtdblock3", blk | 0640, 31, 3, dm520_only},
-    {"/dev/mtdblock4", blk | 0640, 31, 4, dm520_only},
+constexpr NodeRun mtd_nodes[] = {
+    {"/dev/mtd%u", 0, 5, chr | 0660, 90, 0, 2, dm520_only},
+    {"/dev/mtdblock%u", 0, 3, blk | 0640, 31, 0, 1, all_models},
+    {"/dev/mtdblock%u", 3, 2, blk | 0640, 31, 3, 1, dm520_only},
 };
 
 constexpr const char* node_dirs[] = {"/dev/input", "/dev/net", "/dev/dbox", "/dev/dvb",
                                      "/dev/dvb/adapter0"};
 
-constexpr FixedNode nodes_before_dvb[] = {
-    {"/dev/urandom", chr | 0600, 1, 9, all_models},
+constexpr NodeRun nodes_before_dvb[] = {
+    {"/dev/urandom", 0, 1, chr | 0600, 1, 9, 0, all_models},
     // The eMMC and the card slot, absent on the dm520.
-    {"/dev/mmcblk0", blk | 0660, 179, 0, not_dm520},
-    {"/dev/mmcblk0boot0", blk | 0660, 179, 8, not_dm520},
-    {"/dev/mmcblk0boot1", blk | 0660, 179, 16, not_dm520},
-    {"/dev/mmcblk0p1", blk | 0660, 179, 1, not_dm520},
-    {"/dev/mmcblk0p2", blk | 0660, 179, 2, not_dm520},
-    {"/dev/mmcblk1", blk | 0660, 179, 24, not_dm520},
-    {"/dev/mmcblk1p1", blk | 0660, 179, 25, not_dm520},
-    {"/dev/net/tun", chr | 0660, 10, 200, all_models},
+    {"/dev/mmcblk0", 0, 1, blk | 0660, 179, 0, 0, not_dm520},
+    {"/dev/mmcblk0boot%u", 0, 2, blk | 0660, 179, 8, 8, not_dm520},
+    {"/dev/mmcblk0p%u", 1, 2, blk | 0660, 179, 1, 1, not_dm520},
+    {"/dev/mmcblk1", 0, 1, blk | 0660, 179, 24, 0, not_dm520},
+    {"/dev/mmcblk1p1", 0, 1, blk | 0660, 179, 25, 0, not_dm520},
+    {"/dev/net/tun", 0, 1, chr | 0660, 10, 200, 0, all_models},
 };
 
-constexpr FixedNode nodes_after_dvb[] = {
-    {"/dev/input/event0", chr | 0660, 13, 64, all_models},
-    {"/dev/input/event1", chr | 0660, 13, 65, all_models},
-    {"/dev/input/event2", chr | 0660, 13, 66, all_models},
-    {"/dev/input/event3", chr | 0660, 13, 67, all_models},
-    {"/dev/input/event4", chr | 0660, 13, 68, all_models},
-    {"/dev/fb0", chr | 0660, 29, 0, all_models},
+constexpr NodeRun nodes_after_dvb[] = {
+    {"/dev/input/event%u", 0, 5, chr | 0660, 13, 64, 1, all_models},
+    {"/dev/fb0", 0, 1, chr | 0660, 29, 0, 0, all_models},
     // The front-panel display; the dm520 has none.
-    {"/dev/dbox/lcd0", chr | 0660, 10, 60, not_dm520},
-    {"/dev/dbox/oled0", chr | 0660, 10, 59, not_dm520},
-    {"/dev/tpm0", chr | 0660, 10, 58, all_models},
+    {"/dev/dbox/lcd0", 0, 1, chr | 0660, 10, 60, 0, not_dm520},
+    {"/dev/dbox/oled0", 0, 1, chr | 0660, 10, 59, 0, not_dm520},
+    {"/dev/tpm0", 0, 1, chr | 0660, 10, 58, 0, all_models},
 };
 
 // DVB adapter 0: per tuner set a net, ca, demux and dvr node, with minors
@@ -118,15 +113,16 @@ bool applies(Models on) {
     return true;
 }
 
-void make_node(const char* path, mode_t mode, unsigned major, unsigned minor) {
-    ob::kernel().umask(0);
-    ob::kernel().mknod(path, mode, makedev(major, minor));
-}
-
 template <size_t N>
-void make_fixed_nodes(const FixedNode (&table)[N]) {
-    for (const FixedNode& node : table)
-        if (applies(node.on)) make_node(node.path, node.mode, node.major, node.minor);
+void make_fixed_nodes(const NodeRun (&table)[N]) {
+    for (const NodeRun& run : table) {
+        if (!applies(run.on)) continue;
+        for (unsigned i = 0; i < run.count; ++i) {
+            char path[64];
+            snprintf(path, sizeof path, run.name, run.first + i);
+            make_node(path, run.mode, run.major, run.minor + run.step * i);
+        }
+    }
 }
 
 void make_dvb_node(const char* name, unsigned index, unsigned minor) {
@@ -186,6 +182,15 @@ void make_sysfs_dvb_nodes() {
 dev_t makedev(unsigned major, unsigned minor) {
     const uint32_t encoded = (minor & 0xffu) | ((major & 0xfffu) << 8) | ((minor & 0xfff00u) << 12);
     return static_cast<dev_t>(encoded);
+}
+
+int make_node(const char* path, mode_t mode, unsigned major, unsigned minor) {
+    ob::kernel().umask(0);
+    return ob::kernel().mknod(path, mode, makedev(major, minor));
+}
+
+void remove_path(const char* path) {
+    if (ob::kernel().unlink(path) != 0 && errno == EISDIR) ob::kernel().rmdir(path);
 }
 
 void make_mtd_nodes() { make_fixed_nodes(mtd_nodes); }

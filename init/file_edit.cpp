@@ -5,9 +5,11 @@
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <new>
+#include <string>
 
 #include "kernel.h"
 
@@ -39,8 +41,8 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
-}  // namespace
-
+// The first occurrence of the `length` bytes of `pattern` lying wholly within
+// [start, end), or nullptr. An occurrence ending exactly at `end` counts.
 const char* find_bytes(const char* start, const char* end, const char* pattern, size_t length) {
     if (start == nullptr || end == nullptr || end < start) return nullptr;
     for (const char* p = start; static_cast<size_t>(end - p) >= length; ++p) {
@@ -49,6 +51,9 @@ const char* find_bytes(const char* start, const char* end, const char* pattern, 
     return nullptr;
 }
 
+// The file an edit of `path` must change: `path` itself, or the file a link
+// (chain) finally points to. False when a link cannot be read or the chain
+// does not end.
 bool resolve_edit_target(const char* path, std::string& target) {
     target = path;
     for (int hop = 0; hop < max_link_hops; ++hop) {
@@ -68,8 +73,6 @@ bool resolve_edit_target(const char* path, std::string& target) {
     }
     return false;
 }
-
-namespace {
 
 bool read_whole_file(int fd, const struct stat& st, char*& data, size_t& size) {
     data = nullptr;
@@ -95,8 +98,17 @@ bool read_whole_file(int fd, const struct stat& st, char*& data, size_t& size) {
     return true;
 }
 
-}  // namespace
+// The file an edit of `path` acts on, read whole: its name, its status and
+// every byte of it.
+struct EditTarget {
+    std::string path;
+    struct stat st;
+    std::unique_ptr<char[]> contents;
+    size_t size = 0;
+};
 
+// False when the name cannot be resolved, or the file is no regular file,
+// does not open, or cannot be read completely.
 bool read_edit_target(const char* path, EditTarget& target) {
     if (!resolve_edit_target(path, target.path)) return false;
     const int fd = ob::kernel().open(target.path.c_str(), O_RDONLY);
@@ -110,6 +122,14 @@ bool read_edit_target(const char* path, EditTarget& target) {
     return true;
 }
 
+// Makes `path` hold exactly the concatenation of the given parts, atomically:
+// temporary file in the same directory, written, given the old file's mode
+// and owner (from `old`), flushed to the medium, renamed over `path`. On any
+// failure the temporary file is removed and `path` keeps its old contents.
+struct FilePart {
+    const char* data;
+    size_t size;
+};
 bool rewrite_file(const char* path, const struct stat& old, const FilePart* parts, size_t count) {
     const std::string temporary = std::string(path) + new_file_suffix;
     // O_NOFOLLOW: a link planted under the temporary name must not redirect
@@ -133,6 +153,8 @@ bool rewrite_file(const char* path, const struct stat& old, const FilePart* part
     }
     return ok;
 }
+
+}  // namespace
 
 int replace_in_file(const char* text, const char* replacement, const char* path) {
     const size_t text_size = strlen(text);
@@ -172,8 +194,11 @@ int replace_in_file(const char* text, const char* replacement, const char* path)
     return 0;
 }
 
-void remove_path(const char* path) {
-    if (ob::kernel().unlink(path) != 0 && errno == EISDIR) ob::kernel().rmdir(path);
+bool prepend_to_file(const char* text, const char* path) {
+    EditTarget target;
+    if (!read_edit_target(path, target)) return false;
+    const FilePart parts[] = {{text, strlen(text)}, {target.contents.get(), target.size}};
+    return rewrite_file(target.path.c_str(), target.st, parts, 2);
 }
 
 }  // namespace obinit

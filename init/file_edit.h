@@ -7,17 +7,7 @@
 // holds either its old or its new contents, never a part of either.
 #pragma once
 
-#include <stddef.h>
-#include <sys/stat.h>
-
-#include <memory>
-#include <string>
-
 namespace obinit {
-
-// The first occurrence of the `length` bytes of `pattern` lying wholly within
-// [start, end), or nullptr. An occurrence ending exactly at `end` counts.
-const char* find_bytes(const char* start, const char* end, const char* pattern, size_t length);
 
 // Replaces every occurrence of `text` in the file at `path` by `replacement`,
 // unless the file already contains `replacement` anywhere (patched before).
@@ -25,36 +15,13 @@ const char* find_bytes(const char* start, const char* end, const char* pattern, 
 // `text`, stays untouched. Returns 0 in every case.
 int replace_in_file(const char* text, const char* replacement, const char* path);
 
-// The file an edit of `path` must change: `path` itself, or, where `path` is
-// a symbolic link (or a chain of them), the file it finally points to;
-// relative targets are taken from the link's own directory. False when a link
-// cannot be read or the chain does not end.
-bool resolve_edit_target(const char* path, std::string& target);
+// Puts `text` in front of the contents of the file at `path`. False when the
+// file cannot be read or rewritten (it then keeps its old contents).
+bool prepend_to_file(const char* text, const char* path);
 
-// The file an edit of `path` acts on (see resolve_edit_target), read whole:
-// its name, its status and every byte of it.
-struct EditTarget {
-    std::string path;
-    struct stat st;
-    std::unique_ptr<char[]> contents;
-    size_t size = 0;
-};
-// False when the name cannot be resolved, or the file is no regular file,
-// does not open, or cannot be read completely.
-bool read_edit_target(const char* path, EditTarget& target);
-
-// Makes `path` hold exactly the concatenation of the given parts, atomically:
-// temporary file in the same directory, written, given the old file's mode
-// and owner (from `old`), flushed to the medium, renamed over `path`. On any
-// failure the temporary file is removed and `path` keeps its old contents.
-struct FilePart {
-    const char* data;
-    size_t size;
-};
-bool rewrite_file(const char* path, const struct stat& old, const FilePart* parts, size_t count);
-
-// Removes a name: unlinks it, and removes it as a directory when it is one.
-// The result is not reported; callers go on either way.
-void remove_path(const char* path);
+// Both edit the file that `path` finally names when it is a symbolic link (or
+// a chain of them; relative targets are taken from the link's own
+// directory), and leave it alone when a link cannot be read, the chain does
+// not end, or the file is no regular file.
 
 }  // namespace obinit

@@ -1,19 +1,19 @@
-// A RAM-backed stand-in for one flash device of the box.
-//
 // An image booted from the medium must not write the box's own flash (that
 // belongs to the flash image). Its writes go to a loop device over a file in
 // /var/volatile, a tmpfs that is new at every boot: on dm520 MTD partition 2
 // becomes a block2mtd device over that loop device, on the other models the
 // loop device takes the place of /dev/mmcblk0 and its first partition.
+#include "flash_emulation.h"
+
 #include <fcntl.h>
 #include <linux/loop.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
-#include "file_edit.h"
+#include "device_nodes.h"
 #include "kernel.h"
-#include "obinit.h"
 
 namespace obinit {
 
@@ -34,9 +34,7 @@ using Name = char[64];
 using Parameter = char[96];  // a loop node's name and two numbers
 
 void make_loop_node(const char* path, int loop) {
-    ob::kernel().umask(0);
-    if (ob::kernel().mknod(path, S_IFBLK | 0600,
-                           makedev(loop_major, static_cast<unsigned>(loop))) != 0)
+    if (make_node(path, S_IFBLK | 0600, loop_major, static_cast<unsigned>(loop)) != 0)
         ob::print_error(path);
 }
 
@@ -67,8 +65,7 @@ bool write_parameter(const char* path, const char* text) {
     return ok;
 }
 
-}  // namespace
-
+// False (after its message, if any) when the loop device was not set up.
 bool attach_backing_file(const char* backing_file, const char* loop_node, const char* name,
                          int blocks) {
     int fd = ob::kernel().open(backing_file, O_RDWR);
@@ -110,6 +107,8 @@ bool attach_backing_file(const char* backing_file, const char* loop_node, const 
     ob::kernel().close(file_fd);
     return attached;
 }
+
+}  // namespace
 
 int emulate_mtd(int partition, int loop, int blocks) {
     Name backing_file, mtd_node, mtd_ro_node, mtd_block_node, loop_node;

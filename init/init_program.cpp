@@ -1,4 +1,5 @@
-// Handing process 1 over to the init program of the running root.
+#include "init_program.h"
+
 #include <sys/stat.h>
 
 #include "box_model.h"
@@ -10,11 +11,6 @@ namespace obinit {
 
 namespace {
 
-// In order of preference; when neither is there, the classic path is tried
-// without looking.
-constexpr const char* tested_init_programs[] = {"/sbin/init.sysvinit", "/lib/systemd/systemd"};
-constexpr const char* last_init_program = "/sbin/init";
-
 struct KernelFile {
     int box_model;
     const char* path;
@@ -25,10 +21,12 @@ constexpr KernelFile kernel_files[] = {
 };
 constexpr const char* other_kernel_file = "/boot/vmlinux.bin";
 
+// When none of the self-mounting ones is there, the classic path is tried
+// without looking.
 const char* choose_init_program() {
-    for (const char* program : tested_init_programs)
+    for (const char* program : self_mounting_inits)
         if (ob::path_exists(program)) return program;
-    return last_init_program;
+    return plain_init;
 }
 
 }  // namespace

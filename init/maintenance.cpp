@@ -2,38 +2,33 @@
 // link" (become the box's /sbin/init), "obinit 911" (remount, plus the hard
 // disk) and "obinit 90" (check the medium's file system and reset its UUID).
 // Each is the last thing the process does and ends it with status 0.
-#include <errno.h>
+#include "maintenance.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/mount.h>
-#include <sys/swap.h>
+#include <sys/stat.h>
+
+#include <string>
 
 #include "control_file.h"
-#include "file_edit.h"
+#include "device_nodes.h"
+#include "init_program.h"
 #include "kernel.h"
+#include "line_reader.h"
 #include "medium.h"
+#include "medium_discovery.h"
 #include "obinit.h"
+#include "shell_commands.h"
 
 namespace obinit {
 
 namespace {
 
-enum Command { relink_code = 999, check_code = 90, remount_hdd_code = 911 };
-
 constexpr const char* hotplug = "/proc/sys/kernel/hotplug";
-constexpr const char* mdev = "/sbin/mdev";
-constexpr const char* flash_init = "/sbin/init";
-constexpr const char* obinit_path = "/sbin/obinit";
 constexpr const char* parking = "/tmp/ob";
 constexpr const char* parked_medium = "/tmp/ob/ob";
-
-// The image directories that may be mounted below the medium, then the
-// medium's own boot directory: all must go before the medium can.
-constexpr const char* mounts_below_medium[] = {
-    "/media/ob/ob/1", "/media/ob/ob/2", "/media/ob/ob/3", "/media/ob/ob/4", "/media/ob/ob/5",
-    "/media/ob/ob/6", "/media/ob/ob/7", "/media/ob/ob/8", "/media/ob/boot",
-};
 
 // Where a running flash system may have mounted the medium as well: marker
 // file, mount point.
@@ -49,41 +44,6 @@ constexpr OtherMount other_medium_mounts[] = {
 constexpr size_t swaps_line_size = 180;  // lines of up to 179 characters
 constexpr int swaps_lines_looked_at = 10;
 
-// /proc/swaps read line by line through the kernel seam, like fgets: a line
-// longer than the limit comes in pieces.
-class LineReader {
-public:
-    explicit LineReader(int fd) : fd_(fd) {}
-    bool next(char* line, size_t size) {
-        size_t used = 0;
-        while (used + 1 < size) {
-            if (pos_ == len_ && !fill()) break;
-            char c = buffer_[pos_++];
-            line[used++] = c;
-            if (c == '\n') break;
-        }
-        line[used] = '\0';
-        return used > 0;
-    }
-    void rewind() {
-        ob::kernel().lseek(fd_, 0, SEEK_SET);
-        pos_ = len_ = 0;
-    }
-
-private:
-    bool fill() {
-        ssize_t n = ob::kernel().read(fd_, buffer_, sizeof buffer_);
-        if (n <= 0) return false;
-        pos_ = 0;
-        len_ = static_cast<size_t>(n);
-        return true;
-    }
-    int fd_;
-    char buffer_[256];
-    size_t pos_ = 0;
-    size_t len_ = 0;
-};
-
 // The kernel runs the hotplug helper for every new device; text is what it
 // should run ("" = nothing, but the file takes at least one byte).
 void set_hotplug_helper(const char* text, size_t size) {
@@ -93,6 +53,31 @@ void set_hotplug_helper(const char* text, size_t size) {
     ob::kernel().close(fd);
 }
 
+// Inside an image root the medium only needs its mount point again.
+void prepare_medium_remount() {
+    if (ob::path_exists(ob::image_marker)) {
+        ob::kernel().mkdir(ob::medium_mount, 0777);
+        return;
+    }
+    if (!ob::path_exists(mdev_program)) return;
+
+    // An mdev flash root has its own tmpfs over /media, hiding the medium
+    // mounted at start-up. The medium is moved into that tmpfs, with no
+    // hotplug helper running meanwhile and the swap file on it released.
+    set_hotplug_helper(" ", 1);
+    ob::kernel().swapoff(ob::swap_file);
+    run_shell(ShellCommand::swapoff);
+    ob::kernel().umount(ob::medium_mount);
+    ob::kernel().mkdir(parking, 0777);
+    ob::kernel().mount("/media", parking, nullptr, MS_MOVE, nullptr);
+    ob::kernel().mkdir(parked_medium, 0777);
+    ob::kernel().mount(ob::medium_mount, parked_medium, nullptr, MS_MOVE, nullptr);
+    ob::kernel().mount(parking, "/media", nullptr, MS_MOVE, nullptr);
+    swap_on_medium();
+    ob::kernel().rmdir(parking);
+    set_hotplug_helper(mdev_program, strlen(mdev_program));
+}
+
 [[noreturn]] void finish() {
     ob::kernel().exit(0);
     __builtin_unreachable();  // the seam's exit does not return, but a virtual call hides that
@@ -100,25 +85,24 @@ void set_hotplug_helper(const char* text, size_t size) {
 
 [[noreturn]] void relink() {
     ob::print_to(2, "Orbiel relinks /sbin/obinit to /sbin/init ...\n");
-    if (ob::path_exists(flash_init)) remove_path(flash_init);
-    ob::kernel().symlink(obinit_path, flash_init);
+    if (ob::path_exists(plain_init)) remove_path(plain_init);
+    ob::kernel().symlink(obinit_program, plain_init);
     finish();
 }
 
 void mount_hard_disk() {
-    ob::kernel().umask(0);
-    ob::kernel().mknod("/dev/sda1", S_IFBLK | 0666, makedev(8, 1));
+    make_node("/dev/sda1", S_IFBLK | 0666, 8, 1);
     ob::kernel().mount("/dev/sda1", ob::hdd_mount, "ext3", 0, "barrier=1,data=journal");
 }
 
 [[noreturn]] void remount(int command_code) {
     ob::print_to(2, "Orbiel remounts only ...\n");
     prepare_medium_remount();
-    if (command_code == remount_hdd_code) mount_hard_disk();
+    if (command_code == remount_hdd_command) mount_hard_disk();
     mount_boot_medium();
     if (ob::path_exists(ob::swap_file)) {
         swapoff_listed();
-        ob::kernel().swapon(ob::swap_file, SWAP_FLAG_PREFER);
+        swap_on_medium();
     }
     finish();
 }
@@ -126,8 +110,11 @@ void mount_hard_disk() {
 // True when the medium is no longer mounted on /media/ob.
 bool unmount_medium() {
     if (ob::path_exists(ob::medium_marker)) {
-        for (const char* path : mounts_below_medium)
-            ob::kernel().umount(path);
+        // The numbered image directories that may be mounted below the
+        // medium, then its own boot directory: all must go before it can.
+        for (char image = ob::first_numbered_image; image <= ob::last_numbered_image; ++image)
+            ob::kernel().umount((std::string(ob::images_dir) + "/" + image).c_str());
+        ob::kernel().umount(ob::medium_boot_dir);
         if (ob::kernel().umount(ob::medium_mount) != 0) ob::print_error("umount /media/ob");
     }
     return !ob::path_exists(ob::medium_marker);
@@ -159,22 +146,16 @@ void unmount_other_views(const char* device) {
     }
     unmount_other_views(device);
 
-    char command[boot_device_size + 96];
-    snprintf(command, sizeof command, "fsck.ext4 -y -f %s", device);
-    ob::kernel().system(command);
+    run_shell(ShellCommand::fsck, device);
     ob::print_to(2, "\nOrbiel Filesystemcheck done\n\n");
 
     if (mount_boot_medium() != 0) {
         ob::print_error(ob::medium_mount);
         finish();
     }
-    // A fresh all-zero UUID, with the tune2fs kept on the medium itself: the
-    // flash system's own may be too old for ext4.
-    snprintf(command, sizeof command, "%s -U 00000000-0000-0000-0000-000000000000 %s",
-             ob::medium_tune2fs, device);
     // tune2fs refuses, for instance, a mounted volume with metadata checksums:
     // the user must not be told the reset was done when it was not.
-    if (ob::kernel().system(command) != 0)
+    if (run_shell(ShellCommand::uuid_reset, device) != 0)
         ob::print_to(2, "\nOrbiel UUID reset failed\n\n");
     else
         ob::print_to(2, "\nOrbiel UUID reset done\n\n");
@@ -186,7 +167,7 @@ void unmount_other_views(const char* device) {
 void swapoff_listed() {
     int fd = ob::kernel().open("/proc/swaps", O_RDONLY);
     if (fd < 0) return;
-    LineReader swaps(fd);
+    LineReader swaps(fd, LineReader::LongLine::split);
     char line[swaps_line_size];
     // Each swapoff changes the list, so it is read again from the top; the
     // count of lines looked at, restarts included, bounds the loop should an
@@ -195,41 +176,20 @@ void swapoff_listed() {
     while (swaps.next(line, sizeof line) && looked_at < swaps_lines_looked_at) {
         ++looked_at;
         if (strchr(line, '/') == nullptr) continue;  // the heading
-        line[strcspn(line, " \t\n")] = '\0';
+        line[strcspn(line, " \t")] = '\0';
         swaps.rewind();
         ob::kernel().swapoff(line);
     }
     ob::kernel().close(fd);
 }
 
-int prepare_medium_remount() {
-    if (ob::path_exists(ob::image_marker)) {
-        ob::kernel().mkdir(ob::medium_mount, 0777);
-        return 1;
-    }
-    if (!ob::path_exists(mdev)) return 0;
-
-    // An mdev flash root has its own tmpfs over /media, hiding the medium
-    // mounted at start-up. The medium is moved into that tmpfs, with no
-    // hotplug helper running meanwhile and the swap file on it released.
-    set_hotplug_helper(" ", 1);
-    ob::kernel().swapoff(ob::swap_file);
-    ob::kernel().system("swapoff /media/ob/swapfile > /dev/null 2>&1");
-    ob::kernel().umount(ob::medium_mount);
-    ob::kernel().mkdir(parking, 0777);
-    ob::kernel().mount("/media", parking, nullptr, MS_MOVE, nullptr);
-    ob::kernel().mkdir(parked_medium, 0777);
-    ob::kernel().mount(ob::medium_mount, parked_medium, nullptr, MS_MOVE, nullptr);
-    ob::kernel().mount(parking, "/media", nullptr, MS_MOVE, nullptr);
-    ob::kernel().swapon(ob::swap_file, SWAP_FLAG_PREFER);
-    ob::kernel().rmdir(parking);
-    set_hotplug_helper(mdev, strlen(mdev));
-    return 0;
+bool is_maintenance(int command_code) {
+    return command_code >= start_command || command_code == check_command;
 }
 
 void run_maintenance(int command_code) {
-    if (command_code == relink_code) relink();
-    if (command_code == check_code) check_file_system();
+    if (command_code == link_command) relink();
+    if (command_code == check_command) check_file_system();
     remount(command_code);
 }
 

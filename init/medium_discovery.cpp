@@ -3,14 +3,19 @@
 // The medium has no fixed device name: disks and cards appear in whatever
 // order the kernel registers them, sometimes seconds after boot. So the
 // partitions are scanned for a label beginning with "ob", several times.
+#include "medium_discovery.h"
+
 #include <fcntl.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/swap.h>
 #include <unistd.h>
 
 #include "control_file.h"
+#include "device_nodes.h"
 #include "kernel.h"
+#include "line_reader.h"
 #include "medium.h"
 #include "obinit.h"
 
@@ -39,6 +44,12 @@ constexpr BootMajor boot_majors[] = {
     {179, 14},  // MMC/SD cards: "/dev/mmcblk0" is the card, "/dev/mmcblk0p1" a partition
 };
 
+struct Partition {
+    int major = 0;
+    int minor = 0;
+    char device[boot_device_size] = {};  // "/dev/" and the name
+};
+
 constexpr const char* label_prefix = "ob";
 constexpr mode_t partition_node_mode = S_IFBLK | 0666;
 
@@ -60,46 +71,6 @@ constexpr size_t fat_label_size = 11;
 constexpr FatLabel fat_labels[] = {
     {54, "FAT16", 43},
     {82, "FAT32", 71},
-};
-
-// Lines of a file read through the seam in small blocks.
-class LineReader {
-public:
-    explicit LineReader(int fd) : fd_(fd) {}
-
-    // The next line without its line feed, in line (size > line_limit).
-    // A line longer than line_limit comes back empty with too_long set.
-    // False at the end of the file.
-    bool next(char* line, bool& too_long) {
-        size_t length = 0;
-        too_long = false;
-        int c = next_char();
-        if (c < 0) return false;
-        for (; c >= 0 && c != '\n'; c = next_char()) {
-            if (length < line_limit)
-                line[length++] = static_cast<char>(c);
-            else
-                too_long = true;
-        }
-        line[too_long ? 0 : length] = '\0';
-        return true;
-    }
-
-private:
-    int next_char() {
-        if (pos_ == filled_) {
-            const ssize_t got = ob::kernel().read(fd_, block_, sizeof block_);
-            if (got <= 0) return -1;
-            filled_ = static_cast<size_t>(got);
-            pos_ = 0;
-        }
-        return static_cast<unsigned char>(block_[pos_++]);
-    }
-
-    int fd_;
-    char block_[512];
-    size_t filled_ = 0;
-    size_t pos_ = 0;
 };
 
 // Exactly size bytes at offset, or false.
@@ -124,10 +95,8 @@ void read_fat_label(int fd, char* label) {
 }
 
 void make_partition_node(const Partition& partition) {
-    ob::kernel().umask(0);
-    ob::kernel().mknod(
-        partition.device, partition_node_mode,
-        makedev(static_cast<unsigned>(partition.major), static_cast<unsigned>(partition.minor)));
+    make_node(partition.device, partition_node_mode, static_cast<unsigned>(partition.major),
+              static_cast<unsigned>(partition.minor));
 }
 
 bool has_medium_label(const Partition& partition) {
@@ -136,28 +105,9 @@ bool has_medium_label(const Partition& partition) {
     return strncmp(state().volume_label, label_prefix, strlen(label_prefix)) == 0;
 }
 
-// One pass over the partition list; true (with boot_device set) on the first
-// partition whose label begins with "ob".
-bool scan_partitions(int fd) {
-    LineReader lines(fd);
-    char line[line_limit + 1];
-    bool too_long = false;
-    for (int skipped = 0; skipped < heading_lines; ++skipped)
-        if (!lines.next(line, too_long)) return false;
-    while (lines.next(line, too_long)) {
-        Partition partition;
-        if (too_long || !boot_candidate(line, partition)) continue;
-        if (has_medium_label(partition)) {
-            ob::print_to(2, "\n");
-            strcpy(state().boot_device, partition.device);
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
+// One line of /proc/partitions (without its line feed): true when it is a
+// partition that may carry the boot medium (disk partitions of major 8,
+// card partitions of major 179) and its device path fits boot_device.
 bool boot_candidate(const char* line, Partition& out) {
     // A line without a name also has no complete minor column.
     const size_t length = strlen(line);
@@ -179,6 +129,27 @@ bool boot_candidate(const char* line, Partition& out) {
     strcat(out.device, name);
     return true;
 }
+
+// One pass over the partition list; true (with boot_device set) on the first
+// partition whose label begins with "ob".
+bool scan_partitions(int fd) {
+    LineReader lines(fd, LineReader::LongLine::skip);
+    char line[line_limit + 1];
+    for (int skipped = 0; skipped < heading_lines; ++skipped)
+        if (!lines.next(line, sizeof line)) return false;
+    while (lines.next(line, sizeof line)) {
+        Partition partition;
+        if (lines.too_long() || !boot_candidate(line, partition)) continue;
+        if (has_medium_label(partition)) {
+            ob::print_to(2, "\n");
+            strcpy(state().boot_device, partition.device);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 bool find_boot_medium() {
     state().volume_label[0] = '\0';
@@ -214,6 +185,12 @@ void read_volume_label(const char* device) {
 int mount_boot_medium() {
     return ob::kernel().mount(state().boot_device, ob::medium_mount, "ext4",
                               MS_MGC_VAL | MS_NOATIME | MS_NODIRATIME, "barrier=1,data=journal");
+}
+
+int swap_on_medium() { return ob::kernel().swapon(ob::swap_file, SWAP_FLAG_PREFER); }
+
+void swap_on_medium_if_present() {
+    if (ob::path_exists(ob::swap_file)) swap_on_medium();
 }
 
 }  // namespace obinit

@@ -1,5 +1,7 @@
 // Making an image directory on the medium the root of process 1 and handing
 // over to the image's own init program.
+#include "root_switch.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -8,9 +10,15 @@
 
 #include <string>
 
+#include "box_setup.h"
 #include "control_file.h"
+#include "device_nodes.h"
+#include "init_program.h"
 #include "kernel.h"
+#include "kernel_mounts.h"
+#include "medium.h"
 #include "obinit.h"
+#include "shell_commands.h"
 
 namespace obinit {
 
@@ -26,31 +34,10 @@ struct CarryOver {
     unsigned long flags;
 };
 constexpr CarryOver carry_overs[] = {
-    {"/media/ob", "/media/ob", MS_BIND},
+    {ob::medium_mount, ob::medium_mount, MS_BIND},
     {"/sys", "/sys", MS_MOVE},
     {"/dev", "/dev", MS_MOVE},
 };
-
-// Kernel file systems for an image whose init expects them mounted already.
-struct KernelFs {
-    const char* source;
-    const char* target;
-    const char* type;
-    unsigned long flags;
-    const char* data;
-    const char* error_prefix;  // nullptr: a failure is expected and not worth a line
-};
-constexpr KernelFs kernel_filesystems[] = {
-    {"devtmpfs", "/dev", "devtmpfs", MS_MGC_VAL, "mode=755", nullptr},
-    {"proc", "/proc", "proc", 0, nullptr, "/proc"},
-    {"sysfs", "/sys", "sysfs", 0, nullptr, "/sys"},
-    {"tmpfs", "/run", "tmpfs", MS_MGC_VAL | MS_NOSUID | MS_NODEV, "mode=755", "/run"},
-    {"devpts", "/dev/pts", "devpts", MS_MGC_VAL | MS_NOSUID | MS_NOEXEC, "gid=5,mode=620", nullptr},
-};
-
-// The images' own init programs that take care of the kernel file systems.
-constexpr const char* managing_inits[] = {"/sbin/init.sysvinit", "/lib/systemd/systemd"};
-constexpr const char* plain_init = "/sbin/init";
 
 constexpr const char* console = "/dev/console";
 
@@ -89,13 +76,6 @@ void reopen_console() {
     ob::kernel().dup2(0, 2);
 }
 
-void mount_kernel_filesystems() {
-    for (const KernelFs& fs : kernel_filesystems)
-        if (ob::kernel().mount(fs.source, fs.target, fs.type, fs.flags, fs.data) != 0 &&
-            fs.error_prefix != nullptr)
-            ob::print_error(fs.error_prefix);
-}
-
 // If the image's init cannot be executed, start_init tries the others.
 [[noreturn]] void execute(const char* program) {
     ob::kernel().execve(program, state().argv, state().envp);
@@ -127,7 +107,7 @@ int switch_root(const char* new_root) {
 
 void start_image_init() {
     ob::print_to(2, "Continue booting...\n");
-    for (const char* program : managing_inits)
+    for (const char* program : self_mounting_inits)
         if (ob::path_exists(program)) execute(program);
 
     // A plain init needs what the menu stage would have set up, and input
@@ -136,8 +116,8 @@ void start_image_init() {
         make_device_nodes();
         load_box_modules();
     }
-    ob::kernel().system("modprobe usbhid");
-    mount_kernel_filesystems();
+    run_shell(ShellCommand::modprobe, "usbhid");
+    mount_kernel_file_systems(KernelMountSet::plain_init);
     execute(plain_init);
 }
 

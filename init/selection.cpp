@@ -1,4 +1,5 @@
-// The image chosen in the menu, as the selection file on the medium names it.
+#include "selection.h"
+
 #include <string.h>
 
 #include "control_file.h"
@@ -9,8 +10,8 @@
 namespace obinit {
 
 namespace {
+
 constexpr size_t selection_limit = selection_size - 1;
-}  // namespace
 
 // The selection becomes a path below the image directory, so it must name
 // one directory there and nothing else.
@@ -18,6 +19,8 @@ bool plain_image_name(const char* name) {
     return name[0] != '\0' && strchr(name, '/') == nullptr && strcmp(name, ".") != 0 &&
            strcmp(name, "..") != 0;
 }
+
+}  // namespace
 
 void read_selection() {
     char* selection = state().selection;

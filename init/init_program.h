@@ -1,0 +1,23 @@
+// The programs of a root file system that obinit hands process 1 over to,
+// and the ones around them that it links or looks for.
+#pragma once
+
+namespace obinit {
+
+// Init programs that mount the kernel file systems themselves, in order of
+// preference; the classic /sbin/init after them needs them mounted.
+constexpr const char* self_mounting_inits[] = {"/sbin/init.sysvinit", "/lib/systemd/systemd"};
+constexpr const char* plain_init = "/sbin/init";
+
+constexpr const char* obinit_program = "/sbin/obinit";
+// Roots managed by mdev (busybox) run it as the kernel's hotplug helper.
+constexpr const char* mdev_program = "/sbin/mdev";
+
+// Executes the running root's init program: the first of the self-mounting
+// ones that exists, else /sbin/init. When that fails, obinit's one hard stop.
+[[noreturn]] void start_init();
+
+// Whether the running root holds the kernel file of the box model.
+bool kernel_image_present();
+
+}  // namespace obinit
