@@ -1,9 +1,11 @@
-// The kernel's device numbers, volume labels, and the device nodes each box
-// model gets.
+// Devices: the kernel's device numbers, the volume label read from a
+// device, and the device nodes each box model gets.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "device_nodes.h"
+#include "medium_discovery.h"
 #include "obinit_box.h"
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "image_root.h"
 #include "obinit_box.h"
 
 namespace {

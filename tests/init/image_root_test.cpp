@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+#include "flash_emulation.h"
+#include "image_root.h"
 #include "obinit_box.h"
 
 namespace {

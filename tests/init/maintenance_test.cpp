@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "maintenance.h"
 #include "obinit_box.h"
 
 namespace {
