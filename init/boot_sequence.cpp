@@ -1,6 +1,6 @@
 // obinit's entry: the start-up that every invocation runs, its gates, and the
-// boot stage that ends in the flash's or an image's init program. The headers
-// below are the boot spine in the order it runs.
+// boot stage that ends in the flash's or an image's init program. Below the
+// shared headers come the parts of the boot spine, start-up first.
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/utsname.h>

@@ -7,7 +7,6 @@
 #include "control_file.h"
 #include "image_list.h"
 #include "logo.h"
-#include "menu_screen.h"
 #include "menu_state.h"
 #include "video_still.h"
 

@@ -2,8 +2,6 @@
 
 #include <limits.h>
 
-#include "framebuffer.h"
-#include "kernel.h"
 #include "pixel.h"
 
 namespace orbiel {
@@ -34,12 +32,6 @@ void draw_dot(int x, int y, color c) {
     if (!make_pixel_writer(c, pw)) return;
     for (int row = 0; row < 20; ++row)
         pw.clipped_span(x + dot_rows[row].first, x + dot_rows[row].last, y + row);
-}
-
-void set_manual_blit() {
-    unsigned char manual_blit = 0;  // off: every write to the mapping shows at once
-    if (ob::kernel().ioctl(fb, FBIO_SET_MANUAL_BLIT, &manual_blit) < 0)
-        ob::print_error("FBIO_SET_MANUAL_BLIT");
 }
 
 }  // namespace orbiel

@@ -17,7 +17,4 @@ void fill_box(int x0, int y0, int x1, int y1, color c);
 // The 20 x 20 filled disc with its top-left corner at (x, y).
 void draw_dot(int x, int y, color c);
 
-// Turns the driver's manual blit off so that every write shows at once.
-void set_manual_blit();
-
 }  // namespace orbiel

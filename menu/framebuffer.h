@@ -1,4 +1,5 @@
-// The framebuffer device: screen information, mode changes and the mapping.
+// The framebuffer device: its set-up for the menu (mode, palette, mapping),
+// the steps of it, and the tear-down.
 #pragma once
 
 #include <stddef.h>
@@ -9,6 +10,18 @@ namespace orbiel {
 // FBIO_SET_MANUAL_BLIT is the box driver's own request; the kernel headers
 // do not carry it.
 #define FBIO_SET_MANUAL_BLIT _IOW('F', 0x21, unsigned char)
+
+// Opens /dev/fb0 and sets the resolution configured on the medium at 32 bits
+// per pixel (with the palette where the driver grants 8), maps the memory and
+// turns the manual blit off. False after the failure it reports; width and
+// height are the mode asked for.
+bool set_up_framebuffer(int& width, int& height);
+// After a normal menu run (menu_result 0, no preview) the screen is cleared
+// to transparent and the mode (which a picture may have changed) applied once
+// more; otherwise the last picture stays standing. Closes the device.
+void tear_down_framebuffer(int menu_result);
+// Closes the device after a failed set-up.
+void close_framebuffer();
 
 // Reads the fixed / variable screen information into the globals; false
 // after a failed request.

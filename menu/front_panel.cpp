@@ -103,47 +103,13 @@ void lcd_text(int x, int y, const char* text, int width, int height) {
 }
 
 void lcd_font_init() {
-    // The new chain is built beside the current one and takes its place only
-    // when complete, so a failure leaves the menu's text working and a
-    // success does not leak the objects it replaces.
-    FT_Library new_library;
-    FTC_Manager new_manager;
-    FTC_SBitCache new_cache;
-    FT_Face new_face;
-    FTC_FaceID face_id = const_cast<char*>(ob::default_font);
-    error = FT_Init_FreeType(&new_library);
-    if (error) {
-        ob::printf_to(1, "Freetype <FT_Init_FreeType failed. Error: 0x%.2X>\n", error);
-        return;
-    }
-    error = FTC_Manager_New(new_library, 1, 2, 0, &face_requester, nullptr, &new_manager);
-    if (error) {
-        ob::printf_to(1, "Freetype <FTC_Manager_New failed. Error: 0x%.2X>\n", error);
-        FT_Done_FreeType(new_library);
-        return;
-    }
-    error = FTC_SBitCache_New(new_manager, &new_cache);
-    if (error) {
-        ob::printf_to(1, "Freetype <FTC_SBitCache_New failed. Error: 0x%.2X>\n", error);
-        FTC_Manager_Done(new_manager);
-        FT_Done_FreeType(new_library);
-        return;
-    }
-    error = FTC_Manager_LookupFace(new_manager, face_id, &new_face);
-    if (error) {
-        ob::printf_to(1, "Freetype <FTC_Manager_Lookup_Face failed. Error: 0x%.2X>\n", error);
-        FTC_Manager_Done(new_manager);
-        FT_Done_FreeType(new_library);
-        return;
-    }
-    menu_font_done();  // the replaced objects are released, not leaked
-    library = new_library;
-    manager = new_manager;
-    cache = new_cache;
-    face = new_face;
-    desc.face_id = face_id;
-    use_kerning = FT_HAS_KERNING(face) ? 1 : 0;
-    desc.flags = FT_LOAD_MONOCHROME;
+    static const FontMessages panel_messages = {
+        "Freetype <FT_Init_FreeType failed. Error: 0x%.2X>\n",
+        "Freetype <FTC_Manager_New failed. Error: 0x%.2X>\n",
+        "Freetype <FTC_SBitCache_New failed. Error: 0x%.2X>\n",
+        "Freetype <FTC_Manager_Lookup_Face failed. Error: 0x%.2X>\n",
+    };
+    set_up_font(ob::default_font, panel_messages);
 }
 
 int lcd_render_glyph(unsigned char ch, int sx, int sy, int ex, int red, int green, int blue) {

@@ -11,7 +11,6 @@
 #include "control_file.h"
 #include "kernel.h"
 #include "medium.h"
-#include "menu_screen.h"
 
 namespace orbiel {
 
@@ -27,8 +26,12 @@ constexpr size_t info_read_limit = 128;
 
 // Numbered images 1 to 8 carry their description in .obinfo.
 bool is_numbered_image(const std::string& name) {
-    return name.size() == 1 && name[0] >= '1' && name[0] <= '8';
+    return name.size() == 1 && name[0] >= ob::first_numbered_image &&
+           name[0] <= ob::last_numbered_image;
 }
+
+// Ends text at its first space, tab or line feed (a carriage return stays).
+void cut_at_blank(char* text) { ob::cut_at_any(text, ob::value_separators); }
 
 // The first word of the image's .obinfo. When the file yields nothing the
 // description is the path itself, which at least tells the user where to
@@ -94,6 +97,13 @@ void scan_images() {
         if (take_image(name, image_table[image_count + 1])) ++image_count;
     }
     qsort(image_table[1], static_cast<size_t>(image_count), label_size, compare_labels);
+}
+
+void write_selection(const char* text) {
+    int fd = ob::kernel().open(ob::selection_file, O_WRONLY | O_TRUNC);
+    if (fd < 0) return;
+    ob::print_to(fd, text);
+    ob::kernel().close(fd);
 }
 
 void entry_name(int k, char* name, size_t size) {

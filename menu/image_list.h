@@ -29,4 +29,8 @@ void entry_name(int k, char* name, size_t size);
 // Sets default_index and prints the list into the log.
 void find_preselection();
 
+// Replaces the content of the selection file with text. The file is never
+// created: without it the init program boots the flash image anyway.
+void write_selection(const char* text);
+
 }  // namespace orbiel

@@ -153,7 +153,7 @@ int show_start_logo() {
         const size_t length = strlen(picture);
         if (length >= 4) memcpy(picture + length - 4, ".jpg", 4);
         show_jpeg(picture);
-        fill_box(0, 0, 180, h, barcolor);
+        fill_box(0, 0, band_right, h, barcolor);
         return 0;
     }
     show_jpeg(ob::default_logo);

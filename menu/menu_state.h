@@ -52,6 +52,8 @@ extern char fontarg[name_size];      // font name as given on the command line
 extern int logo_arg;                 // 1: started with a logo to preview
 extern int extra_arg;                // 1: a third argument was given
 extern color barcolor;               // accent colour {v, v, v, 255}
+// The accent band down the left edge of the menu covers columns 0 to 180.
+constexpr int band_right = 180;
 extern char credit_text[credit_size];
 
 // ---- Box ----

@@ -5,8 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "boot_picture.h"
 #include "countdown.h"
-#include "draw.h"
+#include "image_list.h"
 #include "input.h"
 #include "kernel.h"
 #include "logo.h"
@@ -47,7 +48,7 @@ FieldColours colours_of(PinField state) {
 }
 
 void draw_place(int place, color c) {
-    render_text("*", field_x, place_baseline(place), field_width, 0, large_text, c);
+    render_text("*", field_x, place_baseline(place), field_width, align_left, large_text, c);
 }
 
 // The code of a digit key as its digit: KEY_1..KEY_9 are 2..10, KEY_0 is 11.
@@ -139,7 +140,7 @@ Outcome act_on_key(int code, Entry& entry, const char* stored) {
 
 void draw_pin_field(PinField state) {
     FieldColours colours = colours_of(state);
-    render_text("PIN", label_x, label_baseline, field_width, 0, large_text, colours.label);
+    render_text("PIN", label_x, label_baseline, field_width, align_left, large_text, colours.label);
     for (int place = 1; place <= max_digits; ++place)
         draw_place(place, colours.places);
 }
@@ -173,8 +174,7 @@ bool pin_stage() {
     }
     ob::kernel().close(fd);
 
-    fill_box(0, 0, 180, h, barcolor);
-    draw_header();
+    draw_band_and_header();
     draw_pin_field(PinField::idle);
     renew_deadline();
     Entry entry;

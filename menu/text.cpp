@@ -106,13 +106,13 @@ int text_width(const char* text, int size_code) {
 
 void render_text(const char* text, int x, int y, int width, int align, int size_code, color c) {
     set_text_size(size_code);
-    if (align == 1 || align == 2) {
+    if (align == align_centre || align == align_right) {
         const int tw = text_width(text, size_code);
         if (tw < width) {
             const int room = static_cast<int>(static_cast<long long>(width) - tw > INT_MAX
                                                   ? INT_MAX
                                                   : static_cast<long long>(width) - tw);
-            x = saturating_add(x, align == 1 ? room / 2 : room);
+            x = saturating_add(x, align == align_centre ? room / 2 : room);
         }
     }
     const int ex = saturating_add(x, width);
@@ -125,40 +125,50 @@ void render_text(const char* text, int x, int y, int width, int align, int size_
     }
 }
 
-bool menu_font_init() {
-    error = FT_Init_FreeType(&library);
+bool set_up_font(const char* path, const FontMessages& messages) {
+    FT_Library new_library;
+    FTC_Manager new_manager;
+    FTC_SBitCache new_cache;
+    FT_Face new_face;
+    const FTC_FaceID face_id = const_cast<char*>(path);
+    // Reports a failed step with its error; what was built goes again.
+    auto failed = [&](const char* message, FTC_Manager built_manager) {
+        ob::printf_to(1, message, static_cast<unsigned>(error));
+        if (built_manager != nullptr) FTC_Manager_Done(built_manager);
+        FT_Done_FreeType(new_library);
+        return false;
+    };
+    error = FT_Init_FreeType(&new_library);
     if (error != 0) {
-        ob::printf_to(1, "Freetype <FT_Init_FreeType fehlgeschlagen. Fehler: 0x%.2X>",
-                      static_cast<unsigned>(error));
-        library = nullptr;
+        ob::printf_to(1, messages.init, static_cast<unsigned>(error));
         return false;
     }
-    error = FTC_Manager_New(library, 1, 2, 0, face_requester, nullptr, &manager);
-    if (error != 0) {
-        ob::printf_to(1, "Freetype <FTC_Manager_New fehlgeschlagen. Fehler: 0x%.2X>\n",
-                      static_cast<unsigned>(error));
-        manager = nullptr;
-        menu_font_done();
-        return false;
-    }
-    error = FTC_SBitCache_New(manager, &cache);
-    if (error != 0) {
-        ob::printf_to(1, "Freetype <FTC_SBitCache_New fehlgeschlagen. Fehler: 0x%.2X>\n",
-                      static_cast<unsigned>(error));
-        menu_font_done();
-        return false;
-    }
-    error = FTC_Manager_LookupFace(manager, static_cast<FTC_FaceID>(font), &face);
-    if (error != 0) {
-        ob::printf_to(1, "Freetype <FTC_Manager_LookupFace fehlgeschlagen. Fehler: 0x%.2X>\n",
-                      static_cast<unsigned>(error));
-        menu_font_done();
-        return false;
-    }
-    desc.face_id = static_cast<FTC_FaceID>(font);
+    error = FTC_Manager_New(new_library, 1, 2, 0, face_requester, nullptr, &new_manager);
+    if (error != 0) return failed(messages.manager, nullptr);
+    error = FTC_SBitCache_New(new_manager, &new_cache);
+    if (error != 0) return failed(messages.cache, new_manager);
+    error = FTC_Manager_LookupFace(new_manager, face_id, &new_face);
+    if (error != 0) return failed(messages.face, new_manager);
+    menu_font_done();  // the replaced objects are released, not leaked
+    library = new_library;
+    manager = new_manager;
+    cache = new_cache;
+    face = new_face;
+    desc.face_id = face_id;
     desc.flags = FT_LOAD_MONOCHROME;
+    use_kerning = FT_HAS_KERNING(face) ? 1 : 0;
+    return true;
+}
+
+bool menu_font_init() {
+    static const FontMessages menu_messages = {
+        "Freetype <FT_Init_FreeType fehlgeschlagen. Fehler: 0x%.2X>",
+        "Freetype <FTC_Manager_New fehlgeschlagen. Fehler: 0x%.2X>\n",
+        "Freetype <FTC_SBitCache_New fehlgeschlagen. Fehler: 0x%.2X>\n",
+        "Freetype <FTC_Manager_LookupFace fehlgeschlagen. Fehler: 0x%.2X>\n",
+    };
+    if (!set_up_font(font, menu_messages)) return false;
     desc.width = desc.height = text_sizes[0].pixels;  // until the first text call sets it
-    use_kerning = (face->face_flags & FT_FACE_FLAG_KERNING) != 0;
     return true;
 }
 
