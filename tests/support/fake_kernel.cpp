@@ -3,19 +3,16 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
-#include <sys/mount.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <deque>
 #include <stdexcept>
+
+#include "fake_tree.h"
 
 namespace ob_test {
 
@@ -24,7 +21,6 @@ namespace {
 // 2026-12-07 00:00:00 UTC.
 constexpr int64_t kStartMs = 1796601600000LL;
 constexpr int kMaxFds = 1024;
-constexpr int kMaxLinks = 40;
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...) {
@@ -47,69 +43,9 @@ std::string quoted(const char* text) {
     return text != nullptr ? "\"" + std::string(text) + "\"" : "NULL";
 }
 
-std::deque<std::string> split_names(const std::string& path) {
-    std::deque<std::string> names;
-    size_t at = 0;
-    while (at < path.size()) {
-        size_t end = path.find('/', at);
-        if (end == std::string::npos) end = path.size();
-        if (end > at) names.push_back(path.substr(at, end - at));
-        at = end + 1;
-    }
-    return names;
-}
-
-// True when path is dir or lies below it (both absolute and folded).
-bool is_within(const std::string& path, const std::string& dir) {
-    if (dir == "/") return true;
-    return path.compare(0, dir.size(), dir) == 0 &&
-           (path.size() == dir.size() || path[dir.size()] == '/');
-}
-
-std::string parent_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
-
-std::string child_of(const std::string& dir, const std::string& name) {
-    return dir == "/" ? "/" + name : dir + "/" + name;
-}
-
-// Removes a host tree, making directories writable first so that modes the
-// code under test chose never leave debris behind.
-//
-// Directory entries are read with the 64-bit interface here and in list_dir:
-// a 32-bit program under qemu-user on a 64-bit host gets 64-bit directory
-// offsets, which plain readdir() rejects with EOVERFLOW (an empty listing).
-void remove_tree(const std::string& host) {
-    struct stat st;
-    if (::lstat(host.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        ::chmod(host.c_str(), 0700);
-        if (DIR* dir = ::opendir(host.c_str())) {
-            std::vector<std::string> names;
-            while (struct dirent64* entry = ::readdir64(dir)) {
-                if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-                    names.emplace_back(entry->d_name);
-            }
-            ::closedir(dir);
-            for (const std::string& name : names)
-                remove_tree(host + "/" + name);
-        }
-        ::rmdir(host.c_str());
-    } else {
-        ::unlink(host.c_str());
-    }
-}
-
 int fail_with(int err) {
     errno = err;
     return -1;
-}
-
-bool refuse(int err) {
-    errno = err;
-    return false;
 }
 
 }  // namespace
@@ -145,30 +81,15 @@ struct FakeKernel::Impl {
             if (device != nullptr) ++device->closes;
         }
     };
-    // A mount: target and root are paths of the box tree (the temporary
-    // directory being "/"). Only binds and moves show another tree.
-    struct Mount {
-        std::string target;
-        std::string source;  // tree path shown at target; empty: shows itself
-    };
     struct FailRule {
         std::string prefix;
         int err;
         int times;
     };
-    // A box path worked out: the tree path (before mounts), the host file,
-    // and the path as seen inside the root of the time.
-    struct Resolved {
-        std::string tree;
-        std::string host;
-        std::string box;
-    };
+    using Resolved = FakeTree::Resolved;
 
     FakeKernel& self;
-    std::string temp;
-    std::string root = "/";
-    std::string cwd = "/";
-    std::vector<Mount> mounts;
+    FakeTree tree;
     std::vector<std::shared_ptr<Entry>> fds;
     std::map<std::string, Node> host_nodes;  // host file -> recorded node
     std::vector<FailRule> fail_rules;
@@ -191,84 +112,20 @@ struct FakeKernel::Impl {
         return 0;
     }
 
-    // The tree path shown at `tree`: the longest mounted prefix is replaced
-    // once by the tree it shows.
-    std::string shown(const std::string& tree, bool use_mounts) const {
-        if (!use_mounts) return tree;
-        const Mount* best = nullptr;
-        for (const Mount& m : mounts) {
-            if (m.source.empty() || !is_within(tree, m.target)) continue;
-            if (best == nullptr || m.target.size() >= best->target.size()) best = &m;
+    // Records a call and resolves its path: false (errno set) when the call
+    // is to fail or the path does not resolve.
+    bool enter(const std::string& line, const char* path, bool follow_last, Resolved& out) {
+        if (int err = note(line)) {
+            errno = err;
+            return false;
         }
-        if (best == nullptr) return tree;
-        std::string rest = tree.substr(best->target.size());
-        if (best->source == "/") return rest.empty() ? "/" : rest;
-        return best->source + rest;
-    }
-
-    std::string host_of(const std::string& tree, bool use_mounts) const {
-        std::string t = shown(tree, use_mounts);
-        return t == "/" ? temp : temp + t;
-    }
-
-    std::string box_of(const std::string& tree) const {
-        if (root == "/" || !is_within(tree, root)) return tree;
-        return tree.size() == root.size() ? "/" : tree.substr(root.size());
-    }
-
-    // Walks a path name by name, as the kernel does: ".." stops at the root,
-    // symbolic links are read from the host tree and followed inside it.
-    bool walk(const char* path, bool follow_last, const std::string& top, const std::string& here,
-              bool use_mounts, Resolved& out) const {
-        if (path == nullptr) return refuse(EFAULT);
-        if (*path == '\0') return refuse(ENOENT);
-        std::string tree = path[0] == '/' ? top : here;
-        std::deque<std::string> names = split_names(path);
-        int links = 0;
-        while (!names.empty()) {
-            std::string name = names.front();
-            names.pop_front();
-            if (name == ".") continue;
-            if (name == "..") {
-                if (tree != top && tree != "/") tree = parent_of(tree);
-                continue;
-            }
-            tree = child_of(tree, name);
-            if (names.empty() && !follow_last) break;
-            std::string host = host_of(tree, use_mounts);
-            struct stat st;
-            if (::lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
-            if (++links > kMaxLinks) return refuse(ELOOP);
-            char target[PATH_MAX];
-            ssize_t n = ::readlink(host.c_str(), target, sizeof target - 1);
-            if (n <= 0) continue;
-            target[n] = '\0';
-            tree = target[0] == '/' ? top : parent_of(tree);
-            std::deque<std::string> more = split_names(target);
-            names.insert(names.begin(), more.begin(), more.end());
-        }
-        out.tree = tree;
-        out.host = host_of(tree, use_mounts);
-        out.box = box_of(tree);
-        return true;
-    }
-
-    // A path of the code under test: fake root, working directory, mounts.
-    bool resolve(const char* path, bool follow_last, Resolved& out) const {
-        return walk(path, follow_last, root, cwd, true, out);
-    }
-    // A path of the test: the tree as prepared.
-    Resolved prepared(const std::string& path, bool follow_last) const {
-        Resolved out;
-        if (!walk(path.c_str(), follow_last, "/", "/", false, out))
-            throw std::runtime_error("fake kernel: cannot resolve " + path);
-        return out;
+        return tree.resolve(path, follow_last, out);
     }
 
     FakeDevice* device_at(const std::string& host) const {
         for (const auto& entry : self.devices_) {
             Resolved r;
-            if (walk(entry.first.c_str(), true, "/", "/", false, r) && r.host == host)
+            if (tree.find_prepared(entry.first, true, r) && r.host == host)
                 return entry.second.get();
         }
         return nullptr;
@@ -322,23 +179,11 @@ struct FakeKernel::Impl {
         st->st_mode = S_IFCHR | 0660;
         return 0;
     }
-
-    int need_dir(const Resolved& r) const {
-        struct stat st;
-        if (::stat(r.host.c_str(), &st) != 0) return errno;
-        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    }
 };
 
 // ---- Life cycle ----
 
 FakeKernel::FakeKernel() : now_ms(kStartMs), impl_(new Impl(*this)) {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orbiel-fake-XXXXXX";
-    if (::mkdtemp(&pattern[0]) == nullptr)
-        throw std::runtime_error("fake kernel: mkdtemp " + pattern + ": " + strerror(errno));
-    impl_->temp = pattern;
     for (int fd = 0; fd < 3; ++fd)
         impl_->install(impl_->console());
     impl_->previous = ob::set_kernel(this);
@@ -349,7 +194,6 @@ FakeKernel::~FakeKernel() {
     impl_->fds.clear();
     for (const auto& map : impl_->host_maps)
         ::munmap(map.first, map.second);
-    remove_tree(impl_->temp);
 }
 
 void FakeKernel::on_device_added(FakeDevice& device) {
@@ -358,13 +202,13 @@ void FakeKernel::on_device_added(FakeDevice& device) {
 
 // ---- Preparing the tree ----
 
-std::string FakeKernel::host_root() const { return impl_->temp; }
+std::string FakeKernel::host_root() const { return impl_->tree.host_root(); }
 
 void FakeKernel::make_dir(const std::string& path) {
     std::string so_far;
     for (const std::string& name : split_names(path)) {
         so_far += "/" + name;
-        Impl::Resolved r = impl_->prepared(so_far, true);
+        Impl::Resolved r = impl_->tree.prepared(so_far, true);
         if (::mkdir(r.host.c_str(), 0755) != 0 && errno != EEXIST)
             throw std::runtime_error("fake kernel: mkdir " + so_far + ": " + strerror(errno));
     }
@@ -372,7 +216,7 @@ void FakeKernel::make_dir(const std::string& path) {
 
 void FakeKernel::write_file(const std::string& path, const std::string& content, mode_t mode) {
     make_dir(parent_of(path));
-    Impl::Resolved r = impl_->prepared(path, true);
+    Impl::Resolved r = impl_->tree.prepared(path, true);
     int fd = ::open(r.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     bool ok = fd >= 0;
     for (size_t done = 0; ok && done < content.size();) {
@@ -387,14 +231,14 @@ void FakeKernel::write_file(const std::string& path, const std::string& content,
 
 void FakeKernel::make_symlink(const std::string& target, const std::string& path) {
     make_dir(parent_of(path));
-    Impl::Resolved r = impl_->prepared(path, false);
+    Impl::Resolved r = impl_->tree.prepared(path, false);
     if (::symlink(target.c_str(), r.host.c_str()) != 0)
         throw std::runtime_error("fake kernel: symlink " + path + ": " + strerror(errno));
 }
 
 std::string FakeKernel::read_file(const std::string& path) const {
     Impl::Resolved r;
-    if (!impl_->walk(path.c_str(), true, "/", "/", false, r)) return std::string();
+    if (!impl_->tree.find_prepared(path, true, r)) return std::string();
     int fd = ::open(r.host.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::string();
     std::string content;
@@ -409,8 +253,7 @@ std::string FakeKernel::read_file(const std::string& path) const {
 bool FakeKernel::exists(const std::string& path) const {
     Impl::Resolved r;
     struct stat st;
-    return impl_->walk(path.c_str(), false, "/", "/", false, r) &&
-           ::lstat(r.host.c_str(), &st) == 0;
+    return impl_->tree.find_prepared(path, false, r) && ::lstat(r.host.c_str(), &st) == 0;
 }
 
 FakeDevice* FakeKernel::device(const std::string& path) {
@@ -426,10 +269,7 @@ void FakeKernel::fail(const std::string& prefix, int err, int times) {
 
 void FakeKernel::fail_open(const std::string& path, int err) { impl_->open_failures[path] = err; }
 
-void FakeKernel::add_mount(const std::string& target) {
-    Impl::Resolved r;
-    if (impl_->resolve(target.c_str(), true, r)) impl_->mounts.push_back({r.tree, std::string()});
-}
+void FakeKernel::add_mount(const std::string& target) { impl_->tree.add_mount(target); }
 
 std::vector<std::string> FakeKernel::calls_starting(const std::string& prefix) const {
     std::vector<std::string> found;
@@ -443,7 +283,7 @@ std::vector<std::string> FakeKernel::calls_starting(const std::string& prefix) c
 int FakeKernel::open(const char* path, int flags, mode_t mode) {
     using Entry = Impl::Entry;
     Impl::Resolved r;
-    if (!impl_->resolve(path, (flags & O_NOFOLLOW) == 0, r)) return -1;
+    if (!impl_->tree.resolve(path, (flags & O_NOFOLLOW) == 0, r)) return -1;
     FakeDevice* dev = impl_->device_at(r.host);
     bool console = dev == nullptr && r.box == "/dev/console";
     if (dev != nullptr || console) {
@@ -672,43 +512,40 @@ int FakeKernel::munmap(void* addr, size_t length) {
 
 int FakeKernel::stat(const char* path, struct stat* st) {
     Impl::Resolved r;
-    if (!impl_->resolve(path, true, r)) return -1;
+    if (!impl_->tree.resolve(path, true, r)) return -1;
     return impl_->stat_host(r.host, st, true);
 }
 
 int FakeKernel::lstat(const char* path, struct stat* st) {
     Impl::Resolved r;
-    if (!impl_->resolve(path, false, r)) return -1;
+    if (!impl_->tree.resolve(path, false, r)) return -1;
     return impl_->stat_host(r.host, st, false);
 }
 
 ssize_t FakeKernel::readlink(const char* path, char* buf, size_t size) {
     Impl::Resolved r;
-    if (!impl_->resolve(path, false, r)) return -1;
+    if (!impl_->tree.resolve(path, false, r)) return -1;
     return ::readlink(r.host.c_str(), buf, size);
 }
 
 int FakeKernel::mkdir(const char* path, mode_t mode) {
-    if (int err = impl_->note(format("mkdir(%s, %#o)", quoted(path).c_str(), mode)))
-        return fail_with(err);
     Impl::Resolved r;
-    if (!impl_->resolve(path, false, r)) return -1;
+    if (!impl_->enter(format("mkdir(%s, %#o)", quoted(path).c_str(), mode), path, false, r))
+        return -1;
     if (::mkdir(r.host.c_str(), 0700) != 0) return -1;
     ::chmod(r.host.c_str(), mode & 07777 & ~impl_->mask);
     return 0;
 }
 
 int FakeKernel::rmdir(const char* path) {
-    if (int err = impl_->note(format("rmdir(%s)", quoted(path).c_str()))) return fail_with(err);
     Impl::Resolved r;
-    if (!impl_->resolve(path, false, r)) return -1;
+    if (!impl_->enter(format("rmdir(%s)", quoted(path).c_str()), path, false, r)) return -1;
     return ::rmdir(r.host.c_str());
 }
 
 int FakeKernel::unlink(const char* path) {
-    if (int err = impl_->note(format("unlink(%s)", quoted(path).c_str()))) return fail_with(err);
     Impl::Resolved r;
-    if (!impl_->resolve(path, false, r)) return -1;
+    if (!impl_->enter(format("unlink(%s)", quoted(path).c_str()), path, false, r)) return -1;
     if (::unlink(r.host.c_str()) != 0) return -1;
     impl_->host_nodes.erase(r.host);
     return 0;
@@ -716,9 +553,8 @@ int FakeKernel::unlink(const char* path) {
 
 int FakeKernel::rename(const char* from, const char* to) {
     std::string line = format("rename(%s, %s)", quoted(from).c_str(), quoted(to).c_str());
-    if (int err = impl_->note(line)) return fail_with(err);
     Impl::Resolved a, b;
-    if (!impl_->resolve(from, false, a) || !impl_->resolve(to, false, b)) return -1;
+    if (!impl_->enter(line, from, false, a) || !impl_->tree.resolve(to, false, b)) return -1;
     if (::rename(a.host.c_str(), b.host.c_str()) != 0) return -1;
     auto node = impl_->host_nodes.find(a.host);
     impl_->host_nodes.erase(b.host);
@@ -731,9 +567,8 @@ int FakeKernel::rename(const char* from, const char* to) {
 
 int FakeKernel::link(const char* from, const char* to) {
     std::string line = format("link(%s, %s)", quoted(from).c_str(), quoted(to).c_str());
-    if (int err = impl_->note(line)) return fail_with(err);
     Impl::Resolved a, b;
-    if (!impl_->resolve(from, false, a) || !impl_->resolve(to, false, b)) return -1;
+    if (!impl_->enter(line, from, false, a) || !impl_->tree.resolve(to, false, b)) return -1;
     return ::link(a.host.c_str(), b.host.c_str());
 }
 
@@ -742,22 +577,20 @@ int FakeKernel::symlink(const char* target, const char* linkpath) {
     if (int err = impl_->note(line)) return fail_with(err);
     if (target == nullptr) return fail_with(EFAULT);
     Impl::Resolved r;
-    if (!impl_->resolve(linkpath, false, r)) return -1;
+    if (!impl_->tree.resolve(linkpath, false, r)) return -1;
     return ::symlink(target, r.host.c_str());
 }
 
 int FakeKernel::mknod(const char* path, mode_t mode, dev_t dev) {
     std::string line = format("mknod(%s, %#o, 0x%llx)", quoted(path).c_str(), mode,
                               static_cast<unsigned long long>(dev));
-    if (int err = impl_->note(line)) return fail_with(err);
     Impl::Resolved r;
-    if (!impl_->resolve(path, false, r)) return -1;
+    if (!impl_->enter(line, path, false, r)) return -1;
     int fd = ::open(r.host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     for (const auto& content : node_content) {
         Impl::Resolved c;
-        if (!impl_->walk(content.first.c_str(), true, "/", "/", false, c) || c.host != r.host)
-            continue;
+        if (!impl_->tree.find_prepared(content.first, true, c) || c.host != r.host) continue;
         if (::write(fd, content.second.data(), content.second.size()) !=
             static_cast<ssize_t>(content.second.size()))
             throw std::runtime_error("fake kernel: node content of " + content.first);
@@ -778,7 +611,7 @@ mode_t FakeKernel::umask(mode_t mask) {
 int FakeKernel::list_dir(const char* path, std::vector<std::string>& names) {
     names.clear();
     Impl::Resolved r;
-    if (!impl_->resolve(path, true, r)) return -1;
+    if (!impl_->tree.resolve(path, true, r)) return -1;
     DIR* dir = ::opendir(r.host.c_str());
     if (dir == nullptr) return -1;
     while (struct dirent64* entry = ::readdir64(dir)) {
@@ -797,76 +630,29 @@ int FakeKernel::mount(const char* source, const char* target, const char* type, 
         format("mount(%s, %s, %s, 0x%lx, %s)", quoted(source).c_str(), quoted(target).c_str(),
                quoted(type).c_str(), flags, quoted(static_cast<const char*>(data)).c_str());
     if (int err = impl_->note(line)) return fail_with(err);
-    Impl::Resolved t;
-    if (!impl_->resolve(target, true, t)) return -1;
-    if (int err = impl_->need_dir(t)) return fail_with(err);
-    std::vector<Impl::Mount>& mounts = impl_->mounts;
-    auto mounted_at = [&mounts](const std::string& tree) {
-        for (auto m = mounts.rbegin(); m != mounts.rend(); ++m)
-            if (m->target == tree) return std::prev(m.base());
-        return mounts.end();
-    };
-    if ((flags & MS_REMOUNT) != 0) {
-        return mounted_at(t.tree) != mounts.end() ? 0 : fail_with(EINVAL);
-    }
-    if ((flags & (MS_BIND | MS_MOVE)) == 0) {
-        mounts.push_back({t.tree, std::string()});
-        return 0;
-    }
-    Impl::Resolved s;
-    if (!impl_->resolve(source, true, s)) return -1;
-    struct stat st;
-    if (::stat(s.host.c_str(), &st) != 0) return -1;
-    std::string shows = impl_->shown(s.tree, true);
-    if ((flags & MS_MOVE) != 0) {
-        auto old = mounted_at(s.tree);
-        if (old != mounts.end()) mounts.erase(old);
-    }
-    // A mount onto "/" does not change what the process sees as its root;
-    // only the chroot that follows does.
-    mounts.push_back({t.tree, t.tree == "/" ? std::string() : shows});
-    return 0;
+    return impl_->tree.mount(source, target, flags);
 }
 
 int FakeKernel::umount(const char* target) {
     if (int err = impl_->note(format("umount(%s)", quoted(target).c_str()))) return fail_with(err);
-    Impl::Resolved t;
-    if (!impl_->resolve(target, true, t)) return -1;
-    std::vector<Impl::Mount>& mounts = impl_->mounts;
-    for (auto m = mounts.rbegin(); m != mounts.rend(); ++m) {
-        if (m->target == t.tree) {
-            mounts.erase(std::prev(m.base()));
-            return 0;
-        }
-    }
-    struct stat st;
-    return fail_with(::stat(t.host.c_str(), &st) == 0 ? EINVAL : ENOENT);
+    return impl_->tree.umount(target);
 }
 
 int FakeKernel::chdir(const char* path) {
     if (int err = impl_->note(format("chdir(%s)", quoted(path).c_str()))) return fail_with(err);
-    Impl::Resolved r;
-    if (!impl_->resolve(path, true, r)) return -1;
-    if (int err = impl_->need_dir(r)) return fail_with(err);
-    impl_->cwd = r.tree;
-    return 0;
+    return impl_->tree.chdir(path);
 }
 
 int FakeKernel::chroot(const char* path) {
     if (int err = impl_->note(format("chroot(%s)", quoted(path).c_str()))) return fail_with(err);
-    Impl::Resolved r;
-    if (!impl_->resolve(path, true, r)) return -1;
-    if (int err = impl_->need_dir(r)) return fail_with(err);
-    impl_->root = r.tree;
-    return 0;
+    return impl_->tree.chroot(path);
 }
 
 int FakeKernel::swapon(const char* path, int flags) {
     std::string line = format("swapon(%s, 0x%x)", quoted(path).c_str(), flags);
-    if (int err = impl_->note(line)) return fail_with(err);
     Impl::Resolved r;
     struct stat st;
-    if (!impl_->resolve(path, true, r) || ::stat(r.host.c_str(), &st) != 0) return -1;
+    if (!impl_->enter(line, path, true, r) || ::stat(r.host.c_str(), &st) != 0) return -1;
     return 0;
 }
 
@@ -893,9 +679,8 @@ int FakeKernel::uname(struct utsname* name) {
 pid_t FakeKernel::getpid() { return pid; }
 
 int FakeKernel::execve(const char* path, char* const argv[], char* const envp[]) {
-    if (int err = impl_->note(format("execve(%s)", quoted(path).c_str()))) return fail_with(err);
     Impl::Resolved r;
-    if (!impl_->resolve(path, true, r)) return -1;
+    if (!impl_->enter(format("execve(%s)", quoted(path).c_str()), path, true, r)) return -1;
     struct stat st;
     if (::stat(r.host.c_str(), &st) != 0) return fail_with(ENOENT);
     if (!S_ISREG(st.st_mode)) return fail_with(EACCES);
@@ -950,7 +735,7 @@ int64_t FakeKernel::monotonic_ms() {
 
 std::string FakeKernel::host_path(const char* path) {
     Impl::Resolved r;
-    return impl_->resolve(path, true, r) ? r.host : impl_->temp + "/.unresolvable";
+    return impl_->tree.resolve(path, true, r) ? r.host : impl_->tree.host_root() + "/.unresolvable";
 }
 
 }  // namespace ob_test

@@ -1,8 +1,8 @@
 // A recording fake of the kernel seam for unit and sequence tests.
 //
-// The box's file tree lives in a fresh temporary directory: every box path is
-// resolved inside it, following chroot, chdir and bind/move mounts, so the
-// real obinit and orbiel sequences run unchanged. Privileged calls are
+// The box's file tree lives in a fresh temporary directory (fake_tree.h):
+// every box path is resolved inside it, following chroot, chdir and bind/move
+// mounts, so the real obinit and orbiel sequences run unchanged. Privileged calls are
 // recorded with their exact arguments in `calls`; everything written to
 // descriptors 1 and 2 is captured. Devices (framebuffer, input, front panel,
 // video decoder, loop, ...) are objects registered under a box path.
