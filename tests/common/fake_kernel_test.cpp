@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fb.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
@@ -47,6 +48,8 @@ TEST(FakeKernelPaths, SwitchingRootCarriesTheMountsAlong) {
     EXPECT_EQ(k.mount("/sys", "/media/ob/ob/img/sys", nullptr, MS_MOVE, nullptr), 0);
     EXPECT_EQ(k.mount("/dev", "/media/ob/ob/img/dev", nullptr, MS_MOVE, nullptr), 0);
     EXPECT_EQ(k.mount(".", "/", nullptr, MS_BIND, nullptr), 0);
+    EXPECT_EQ(k.calls_starting("mount(")[1],
+              R"(mount("/sys", "/media/ob/ob/img/sys", NULL, MS_MOVE, NULL))");
     EXPECT_EQ(read_all(k, "/etc/issue"), "flash\n");  // not the root yet
     ASSERT_EQ(k.chroot("."), 0);
     ASSERT_EQ(k.chdir("/"), 0);
@@ -80,6 +83,12 @@ TEST(FakeKernelFiles, ConsoleCaptureFollowsTheDescriptorTable) {
     EXPECT_EQ(k.stderr_text, "err ");
     EXPECT_EQ(k.console_text, "out err back!");
     EXPECT_EQ(k.read_file("/log"), "to file ");
+    // Calls are recorded with their flags by name, what has no name in hex.
+    k.open("/dev/console", O_WRONLY | O_NONBLOCK | O_DSYNC);
+    char unnamed[16];
+    snprintf(unnamed, sizeof unnamed, "0x%x", static_cast<unsigned>(O_DSYNC));
+    EXPECT_EQ(k.calls.back(),
+              R"(open("/dev/console", O_WRONLY|O_NONBLOCK|)" + std::string(unnamed) + ")");
 }
 
 TEST(FakeKernelClock, PollWaitsForScriptedInputOnTheVirtualClock) {

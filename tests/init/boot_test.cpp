@@ -8,7 +8,7 @@ namespace {
 
 using ob_test::Calls;
 using ob_test::ObinitBox;
-const std::string menu_call = "system(\"/media/ob/bin/orbiel > /media/ob/.oblog 2>&1\")";
+const std::string menu_call = R"(system("/media/ob/bin/orbiel > /media/ob/.oblog 2>&1"))";
 
 TEST(FlashBoot, SettingsMenuSwapAndTheFlashInit) {
     ObinitBox box;
@@ -27,14 +27,15 @@ TEST(FlashBoot, SettingsMenuSwapAndTheFlashInit) {
     EXPECT_EQ(run.envp, (Calls{"HOME=/", "TERM=linux"}));
     // The device nodes are checked on their own.
     EXPECT_EQ(
-        box.calls_except({"mknod(", "umask(", "mkdir(\"/dev"}),
-        (Calls{"mkdir(\"/media/hdd\", 0777)", "mount(\"proc\", \"/proc\", \"proc\", 0x0, NULL)",
-               "mount(\"/dev/sdb1\", \"/media/ob\", \"ext4\", 0xc0ed0c00, "
-               "\"barrier=1,data=journal\")",
-               "mount(\"sysfs\", \"/sys\", \"sysfs\", 0xc0ed0006, \"mode=755\")",
-               "system(\"modprobe dreambox_rc2\")", "system(\"modprobe lcd\")",
-               "system(\"modprobe bcm7439\")", menu_call, "swapon(\"/media/ob/swapfile\", 0x8000)",
-               "execve(\"/sbin/init.sysvinit\")"}));
+        box.calls_except({"mknod(", "umask(", R"(mkdir("/dev)"}),
+        (Calls{R"(mkdir("/media/hdd", 0777))", R"(mount("proc", "/proc", "proc", 0, NULL))",
+               R"(mount("/dev/sdb1", "/media/ob", "ext4", MS_MGC_VAL|MS_NOATIME|MS_NODIRATIME, )"
+               R"("barrier=1,data=journal"))",
+               R"(mount("sysfs", "/sys", "sysfs", MS_MGC_VAL|MS_NOSUID|MS_NODEV, "mode=755"))",
+               R"(system("modprobe dreambox_rc2"))", R"(system("modprobe lcd"))",
+               R"(system("modprobe bcm7439"))", menu_call,
+               R"(swapon("/media/ob/swapfile", SWAP_FLAG_PREFER))",
+               R"(execve("/sbin/init.sysvinit"))"}));
     EXPECT_EQ(box.console_text.rfind("\nOrbiel V12.45 ", 0), 0u);
     EXPECT_EQ(box.after_banner(),
               "\n\nOrbiel found on device /dev/sdb1 ...\n\nwriting videomode: 1080i50\n"
@@ -55,17 +56,17 @@ TEST(ImageBoot, CarriesTheTreesOverAndStartsTheImageInitUnchanged) {
     EXPECT_EQ(run.program, "/sbin/init.sysvinit");
     EXPECT_EQ(run.argv, (Calls{"/sbin/init", "quiet"}));
     EXPECT_EQ(run.envp, (Calls{"HOME=/", "TERM=linux"}));
-    const size_t at = box.first("chdir(\"/media/ob/ob/img1\")");
+    const size_t at = box.first(R"(chdir("/media/ob/ob/img1"))");
     ASSERT_LT(at + 12, box.calls.size());
     EXPECT_EQ(Calls(box.calls.begin() + at, box.calls.begin() + at + 12),
-              (Calls{"chdir(\"/media/ob/ob/img1\")",
-                     "mount(\"/media/ob\", \"/media/ob/ob/img1/media/ob\", NULL, 0x1000, NULL)",
-                     "mount(\"/sys\", \"/media/ob/ob/img1/sys\", NULL, 0x2000, NULL)",
-                     "mount(\"/dev\", \"/media/ob/ob/img1/dev\", NULL, 0x2000, NULL)",
-                     "mount(\".\", \"/\", NULL, 0x1000, NULL)", "chroot(\".\")", "chdir(\"/\")",
-                     "chroot(\".\")", "chdir(\"/\")", "open(\"/dev/console\", 0x2)", "dup2(0, 1)",
-                     "dup2(0, 2)"}));
-    EXPECT_EQ(box.calls.back(), "execve(\"/sbin/init.sysvinit\")");
+              (Calls{R"(chdir("/media/ob/ob/img1"))",
+                     R"(mount("/media/ob", "/media/ob/ob/img1/media/ob", NULL, MS_BIND, NULL))",
+                     R"(mount("/sys", "/media/ob/ob/img1/sys", NULL, MS_MOVE, NULL))",
+                     R"(mount("/dev", "/media/ob/ob/img1/dev", NULL, MS_MOVE, NULL))",
+                     R"(mount(".", "/", NULL, MS_BIND, NULL))", R"(chroot("."))", R"(chdir("/"))",
+                     R"(chroot("."))", R"(chdir("/"))", R"(open("/dev/console", O_RDWR))",
+                     "dup2(0, 1)", "dup2(0, 2)"}));
+    EXPECT_EQ(box.calls.back(), R"(execve("/sbin/init.sysvinit"))");
     EXPECT_TRUE(box.printed("Orbiel is booting Image img1 ...\n"));
     EXPECT_EQ(box.console_text.substr(box.console_text.size() - 20), "Continue booting...\n");
 }
@@ -78,20 +79,21 @@ TEST(ImageBoot, PlainInitWithoutMenuGetsNodesModulesAndKernelFilesystems) {
 
     EXPECT_EQ(box.boot().program, "/sbin/init");
 
-    EXPECT_FALSE(box.called("mount(\"sysfs\", \"/sys\", \"sysfs\", 0xc0ed0006"));
+    EXPECT_FALSE(box.called(R"(mount("sysfs", "/sys", "sysfs", MS_MGC_VAL|MS_NOSUID|MS_NODEV)"));
     EXPECT_FALSE(box.called(menu_call));
-    EXPECT_GT(box.first("mknod(\"/dev/fb0\""), box.first("chroot(\".\")"));
+    EXPECT_GT(box.first(R"(mknod("/dev/fb0")"), box.first(R"(chroot("."))"));
     EXPECT_EQ(box.calls_starting("system("),
-              (Calls{"system(\"modprobe dreambox_rc2\")", "system(\"modprobe lcd\")",
-                     "system(\"modprobe bcm7439\")", "system(\"modprobe usbhid\")"}));
+              (Calls{R"(system("modprobe dreambox_rc2"))", R"(system("modprobe lcd"))",
+                     R"(system("modprobe bcm7439"))", R"(system("modprobe usbhid"))"}));
     const Calls mounts = box.calls_starting("mount(");
     EXPECT_EQ(
         Calls(mounts.end() - 5, mounts.end()),
-        (Calls{"mount(\"devtmpfs\", \"/dev\", \"devtmpfs\", 0xc0ed0000, \"mode=755\")",
-               "mount(\"proc\", \"/proc\", \"proc\", 0x0, NULL)",
-               "mount(\"sysfs\", \"/sys\", \"sysfs\", 0x0, NULL)",
-               "mount(\"tmpfs\", \"/run\", \"tmpfs\", 0xc0ed0006, \"mode=755\")",
-               "mount(\"devpts\", \"/dev/pts\", \"devpts\", 0xc0ed000a, \"gid=5,mode=620\")"}));
+        (Calls{
+            R"(mount("devtmpfs", "/dev", "devtmpfs", MS_MGC_VAL, "mode=755"))",
+            R"(mount("proc", "/proc", "proc", 0, NULL))",
+            R"(mount("sysfs", "/sys", "sysfs", 0, NULL))",
+            R"(mount("tmpfs", "/run", "tmpfs", MS_MGC_VAL|MS_NOSUID|MS_NODEV, "mode=755"))",
+            R"(mount("devpts", "/dev/pts", "devpts", MS_MGC_VAL|MS_NOSUID|MS_NOEXEC, "gid=5,mode=620"))"}));
     EXPECT_TRUE(box.printed("Orbiel Bootmanager is disabled ...\n"));
     EXPECT_TRUE(box.printed("Continue booting...\n" + ob_test::error_line("/proc", ENOENT)));
 }
@@ -104,8 +106,7 @@ TEST(NoMedium, ElevenDotsElevenSecondsThenTheFlashInit) {
     EXPECT_EQ(box.after_banner(), "\n...........\n");
     EXPECT_EQ(box.calls_starting("sleep("), Calls(11, "sleep(1000000)"));
     EXPECT_EQ(box.now_ms - start, 11000);
-    EXPECT_EQ(box.calls_starting("mount("),
-              Calls{"mount(\"proc\", \"/proc\", \"proc\", 0x0, NULL)"});
+    EXPECT_EQ(box.calls_starting("mount("), Calls{R"(mount("proc", "/proc", "proc", 0, NULL))"});
 }
 
 TEST(MediumScan, FirstLabelWinsNodesAreMadeForPartitionsOnlyHostileLinesSkipped) {
@@ -120,14 +121,14 @@ TEST(MediumScan, FirstLabelWinsNodesAreMadeForPartitionsOnlyHostileLinesSkipped)
                        partition_line(8, 49, std::string(27, 'a')) +  // "/dev/" and 27: too long
                        partition_line(8, 50, std::string(26, 'a')) + partition_line(8, 33, "sdc1") +
                        partition_line(8, 1, "sda1") + partition_line(8, 17, "sdb1")));
-    box.fail("mount(\"/dev/sda1\"", EINVAL);
+    box.fail(R"(mount("/dev/sda1")", EINVAL);
     EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
     Calls made;
-    for (size_t i = box.first("mount(\"proc\""); i < box.calls.size(); ++i)
+    for (size_t i = box.first(R"(mount("proc")"); i < box.calls.size(); ++i)
         if (box.calls[i].rfind("mknod(", 0) == 0) made.push_back(box.calls[i]);
-    EXPECT_EQ(made, (Calls{"mknod(\"/dev/mmcblk0p1\", 060666, 0xb301)",
-                           "mknod(\"/dev/" + std::string(26, 'a') + "\", 060666, 0x832)",
-                           "mknod(\"/dev/sdc1\", 060666, 0x821)"}));
+    EXPECT_EQ(made, (Calls{R"(mknod("/dev/mmcblk0p1", 060666, 0xb301))",
+                           R"(mknod("/dev/)" + std::string(26, 'a') + "\", 060666, 0x832)",
+                           R"(mknod("/dev/sdc1", 060666, 0x821))"}));
     EXPECT_EQ(box.after_banner().rfind("\n\nOrbiel found on device /dev/sda1 ...\n\n" +
                                            ob_test::error_line("/media/ob", EINVAL),
                                        0),
@@ -191,7 +192,7 @@ TEST(Mends, AnUnusableSelectionBootsFlashWithItsSwapFile) {
         box.write_file("/media/ob/swapfile", "swap");
         box.write_file("/media/ob/obboot.ini", selection);
         EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
-        EXPECT_TRUE(box.called("swapon(\"/media/ob/swapfile\", 0x8000)"));
+        EXPECT_TRUE(box.called(R"(swapon("/media/ob/swapfile", SWAP_FLAG_PREFER))"));
         EXPECT_TRUE(
             box.printed("Orbiel: invalid image name in /media/ob/obboot.ini, "
                         "booting Flash\nOrbiel is booting Image Flash ...\n"));
@@ -206,7 +207,7 @@ TEST(Mends, AnImageDirectoryThatCannotBeEnteredBootsFlashUntouched) {
         box.make_symlink("/", "/media/ob/ob/loop");
         box.write_file("/media/ob/obboot.ini", name);
         EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
-        EXPECT_FALSE(box.called("mount(\".\"") || box.called("chroot("));
+        EXPECT_FALSE(box.called(R"(mount(".")") || box.called("chroot("));
         EXPECT_TRUE(box.printed("Orbiel: cannot enter image directory /media/ob/ob/" + name));
         EXPECT_TRUE(box.printed("Orbiel is booting Flash instead ...\n"));
     }

@@ -57,17 +57,18 @@ struct ImageRoot : ob_test::Box {
 
 // Every mount point is made first (a mount without its own fails here).
 const Calls kernel_mounts = {
-    "mount(\"devpts\", \"/dev/pts\", \"devpts\", 0xc0ed000a, \"gid=5,mode=620\")",
-    "mount(\"tmpfs\", \"/dev/shm\", \"tmpfs\", 0xc0ed0002, NULL)",
-    "mount(\"proc\", \"/proc\", \"proc\", 0x0, NULL)",
-    "mount(\"tmpfs\", \"/run\", \"tmpfs\", 0xc0ed0006, \"mode=755\")",
-    "mount(\"tmpfs\", \"/tmp\", \"tmpfs\", 0xc0ed0000, NULL)",
-    "mount(\"tmpfs\", \"/var/volatile\", \"tmpfs\", 0xc0ed0000, \"mode=755\")",
-    "mount(\"tmpfs\", \"/sys/fs/cgroup\", \"tmpfs\", 0xc0ed000e, \"mode=755\")",
+    R"(mount("devpts", "/dev/pts", "devpts", MS_MGC_VAL|MS_NOSUID|MS_NOEXEC, "gid=5,mode=620"))",
+    R"(mount("tmpfs", "/dev/shm", "tmpfs", MS_MGC_VAL|MS_NOSUID, NULL))",
+    R"(mount("proc", "/proc", "proc", 0, NULL))",
+    R"(mount("tmpfs", "/run", "tmpfs", MS_MGC_VAL|MS_NOSUID|MS_NODEV, "mode=755"))",
+    R"(mount("tmpfs", "/tmp", "tmpfs", MS_MGC_VAL, NULL))",
+    R"(mount("tmpfs", "/var/volatile", "tmpfs", MS_MGC_VAL, "mode=755"))",
+    R"(mount("tmpfs", "/sys/fs/cgroup", "tmpfs", MS_MGC_VAL|MS_NOSUID|MS_NODEV|MS_NOEXEC, "mode=755"))",
 };
 
 Calls edit_of(const std::string& path) {
-    return {"fsync(\"" + path + ".obnew\")", "rename(\"" + path + ".obnew\", \"" + path + "\")"};
+    return {R"(fsync(")" + path + ".obnew\")",
+            R"(rename(")" + path + ".obnew\", \"" + path + "\")"};
 }
 
 TEST(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
@@ -84,13 +85,13 @@ TEST(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
         unit_edits = joined({unit_edits, edit_of(unit_path(unit))});
     EXPECT_EQ(k.calls_except({"mkdir("}),
               joined({edit_of("/etc/fstab"),
-                      {"swapon(\"/media/ob/swapfile\", 0x8000)"},
+                      {R"(swapon("/media/ob/swapfile", SWAP_FLAG_PREFER))"},
                       unit_edits,
                       kernel_mounts,
-                      {"unlink(\"/dev/mmcblk0\")", "unlink(\"/dev/mmcblk0p1\")", "umask(0)",
-                       "mknod(\"/dev/mmcblk0\", 060600, 0x708)", "open(\"/dev/mmcblk0\", 0x2)",
-                       "ioctl(\"/dev/mmcblk0\", 0x4c00)", "ioctl(\"/dev/mmcblk0\", 0x4c02)",
-                       "link(\"/dev/mmcblk0\", \"/dev/mmcblk0p1\")"}}));
+                      {R"(unlink("/dev/mmcblk0"))", R"(unlink("/dev/mmcblk0p1"))", "umask(0)",
+                       R"(mknod("/dev/mmcblk0", 060600, 0x708))", R"(open("/dev/mmcblk0", O_RDWR))",
+                       R"(ioctl("/dev/mmcblk0", 0x4c00))", R"(ioctl("/dev/mmcblk0", 0x4c02))",
+                       R"(link("/dev/mmcblk0", "/dev/mmcblk0p1"))"}}));
     EXPECT_EQ(k.stderr_text, "");
     for (const char* dir : {"/var/volatile/log", "/sys/fs/cgroup/cpu,cpuacct"})
         EXPECT_TRUE(k.exists(dir)) << dir;
@@ -117,15 +118,16 @@ TEST(ImagePreparation, MdevImageOnDm520GetsItsStartLinkTheMediumAndMtd2InRam) {
 
     EXPECT_EQ(
         k.calls_except({"mkdir("}),
-        joined({{"symlink(\"/sbin/obinit\", \"/etc/rcS.d/S99obinit\")",
-                 "mount(\"tmpfs\", \"/media\", \"tmpfs\", 0x0, \"size=64k\")", ob_test::mount_sda1},
-                kernel_mounts,
-                {"unlink(\"/dev/mtd2\")", "unlink(\"/dev/mtd2ro\")", "unlink(\"/dev/mtdblock2\")",
-                 "umask(0)", "mknod(\"/dev/loop7\", 060600, 0x707)", "open(\"/dev/loop7\", 0x2)",
-                 "ioctl(\"/dev/loop7\", 0x4c00)", "ioctl(\"/dev/loop7\", 0x4c02)",
-                 "open(\"/sys/module/block2mtd/parameters/block2mtd\", 0x1)", "sleep(1000000)",
-                 "rename(\"/dev/mtd5\", \"/dev/mtd2\")", "rename(\"/dev/mtd5ro\", \"/dev/mtd2ro\")",
-                 "rename(\"/dev/mtdblock5\", \"/dev/mtdblock2\")"}}));
+        joined(
+            {{R"(symlink("/sbin/obinit", "/etc/rcS.d/S99obinit"))",
+              R"(mount("tmpfs", "/media", "tmpfs", 0, "size=64k"))", ob_test::mount_sda1},
+             kernel_mounts,
+             {R"(unlink("/dev/mtd2"))", R"(unlink("/dev/mtd2ro"))", R"(unlink("/dev/mtdblock2"))",
+              "umask(0)", R"(mknod("/dev/loop7", 060600, 0x707))", R"(open("/dev/loop7", O_RDWR))",
+              R"(ioctl("/dev/loop7", 0x4c00))", R"(ioctl("/dev/loop7", 0x4c02))",
+              R"(open("/sys/module/block2mtd/parameters/block2mtd", O_WRONLY))", "sleep(1000000)",
+              R"(rename("/dev/mtd5", "/dev/mtd2"))", R"(rename("/dev/mtd5ro", "/dev/mtd2ro"))",
+              R"(rename("/dev/mtdblock5", "/dev/mtdblock2"))"}}));
     EXPECT_EQ(k.stderr_text, "");
     EXPECT_EQ(k.read_file("/var/volatile/.mtd2"), std::string(5120 * 1024, '\xFF'))
         << "reads as erased flash";
@@ -165,8 +167,8 @@ TEST(ImagePreparation, SkippedAndFailedStepsNeverStopTheSequence) {
     ImageRoot k;
     k.add_systemd_units();
     k.write_file("/boot/vmlinux.gz", "the dm520 kernel, not this box's");
-    k.fail("mount(\"devpts\"", EACCES);
-    k.fail("mount(\"proc\"", EBUSY);
+    k.fail(R"(mount("devpts")", EACCES);
+    k.fail(R"(mount("proc")", EBUSY);
     obinit::prepare_image_root();
     EXPECT_FALSE(k.exists("/etc/fstab"));
     EXPECT_FALSE(k.called("rename(")) << "no unit touched";

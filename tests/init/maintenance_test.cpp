@@ -73,15 +73,15 @@ TEST(Maintenance, EachCommandMakesItsCallsAndEndsTheProcess) {
     const std::string remounts = "Orbiel remounts only ...\n";
     const std::string checks = "Orbiel does Filesystemcheck now on /dev/sda1 device\n";
     const std::string checked = "\nOrbiel Filesystemcheck done\n\n";
-    const Calls relink = {"symlink(\"/sbin/obinit\", \"/sbin/init\")", "exit(0)"};
-    const Calls unmounts = {"umount(\"/media/ob/ob/1\")", "umount(\"/media/ob/ob/2\")",
-                            "umount(\"/media/ob/ob/3\")", "umount(\"/media/ob/ob/4\")",
-                            "umount(\"/media/ob/ob/5\")", "umount(\"/media/ob/ob/6\")",
-                            "umount(\"/media/ob/ob/7\")", "umount(\"/media/ob/ob/8\")",
-                            "umount(\"/media/ob/boot\")", "umount(\"/media/ob\")"};
-    const Calls fsck = {"system(\"fsck.ext4 -y -f /dev/sda1\")", mount_sda1};
+    const Calls relink = {R"(symlink("/sbin/obinit", "/sbin/init"))", "exit(0)"};
+    const Calls unmounts = {R"(umount("/media/ob/ob/1"))", R"(umount("/media/ob/ob/2"))",
+                            R"(umount("/media/ob/ob/3"))", R"(umount("/media/ob/ob/4"))",
+                            R"(umount("/media/ob/ob/5"))", R"(umount("/media/ob/ob/6"))",
+                            R"(umount("/media/ob/ob/7"))", R"(umount("/media/ob/ob/8"))",
+                            R"(umount("/media/ob/boot"))", R"(umount("/media/ob"))"};
+    const Calls fsck = {R"(system("fsck.ext4 -y -f /dev/sda1"))", mount_sda1};
     const Calls uuid_reset = {
-        "system(\"/media/ob/bin/tune2fs -U 00000000-0000-0000-0000-000000000000 /dev/sda1\")",
+        R"(system("/media/ob/bin/tune2fs -U 00000000-0000-0000-0000-000000000000 /dev/sda1"))",
         "exit(0)"};
     const struct {
         int code;
@@ -90,15 +90,15 @@ TEST(Maintenance, EachCommandMakesItsCallsAndEndsTheProcess) {
         std::string message;
     } cases[] = {
         {999, [](MediumBox& box) { box.write_file("/sbin/init", "sysvinit"); },
-         joined({{"unlink(\"/sbin/init\")"}, relink}), relinks},
+         joined({{R"(unlink("/sbin/init"))"}, relink}), relinks},
         {999, [](MediumBox& box) { box.make_dir("/sbin/init"); },
-         joined({{"unlink(\"/sbin/init\")", "rmdir(\"/sbin/init\")"}, relink}), relinks},
+         joined({{R"(unlink("/sbin/init"))", R"(rmdir("/sbin/init"))"}, relink}), relinks},
         {900, [](MediumBox&) {}, {mount_sda1, "exit(0)"}, remounts},
         {911,
          [](MediumBox&) {},
-         {"umask(0)", "mknod(\"/dev/sda1\", 060666, 0x801)",
-          "mount(\"/dev/sda1\", \"/media/hdd\", \"ext3\", 0x0, \"barrier=1,data=journal\")",
-          mount_sda1, "exit(0)"},
+         {"umask(0)", R"(mknod("/dev/sda1", 060666, 0x801))",
+          R"(mount("/dev/sda1", "/media/hdd", "ext3", 0, "barrier=1,data=journal"))", mount_sda1,
+          "exit(0)"},
          remounts},
         // Inside a booted image, with the medium's swap file and another area on.
         {1000,
@@ -107,12 +107,13 @@ TEST(Maintenance, EachCommandMakesItsCallsAndEndsTheProcess) {
              box.write_file("/media/ob/swapfile", "swap");
              box.write_file("/proc/swaps", swaps_heading + sda2_swap + medium_swap);
          },
-         {"mkdir(\"/media/ob\", 0777)", mount_sda1, "swapoff(\"/dev/sda2\")",
-          "swapoff(\"/media/ob/swapfile\")", "swapon(\"/media/ob/swapfile\", 0x8000)", "exit(0)"},
+         {R"(mkdir("/media/ob", 0777))", mount_sda1, R"(swapoff("/dev/sda2"))",
+          R"(swapoff("/media/ob/swapfile"))", R"(swapon("/media/ob/swapfile", SWAP_FLAG_PREFER))",
+          "exit(0)"},
          remounts},
         {90, [](MediumBox& box) { box.write_file("/media/usb/ob.sh", "same medium"); },
          joined({unmounts,
-                 {"umount(\"/media/usb\")", "umount(\"/dev/sda1\")", "umount(\"/autofs/sda1\")"},
+                 {R"(umount("/media/usb"))", R"(umount("/dev/sda1"))", R"(umount("/autofs/sda1"))"},
                  fsck,
                  uuid_reset}),
          checks + checked + "\nOrbiel UUID reset done\n\n"},
@@ -124,19 +125,21 @@ TEST(Maintenance, EachCommandMakesItsCallsAndEndsTheProcess) {
              };
          },
          joined(
-             {unmounts, {"umount(\"/dev/sda1\")", "umount(\"/autofs/sda1\")"}, fsck, uuid_reset}),
+             {unmounts, {R"(umount("/dev/sda1"))", R"(umount("/autofs/sda1"))"}, fsck, uuid_reset}),
          checks + checked + "\nOrbiel UUID reset failed\n\n"},
         {90,
          [](MediumBox& box) { box.write_file("/.obinfo", "img1"); },
          {"exit(0)"},
          "Orbiel filesystemcheck works only in Flash\n\n"},
-        {90, [](MediumBox& box) { box.fail("umount(\"/media/ob\")", EBUSY); },
+        {90, [](MediumBox& box) { box.fail(R"(umount("/media/ob"))", EBUSY); },
          joined({unmounts, {"exit(0)"}}),
          checks + ob_test::error_line("umount /media/ob", EBUSY) +
              "Orbiel Filesystemcheck not possible because /media/ob still mounted\n"},
-        {90, [](MediumBox& box) { box.fail("mount(\"/dev/sda1\"", ENODEV); },
-         joined(
-             {unmounts, {"umount(\"/dev/sda1\")", "umount(\"/autofs/sda1\")"}, fsck, {"exit(0)"}}),
+        {90, [](MediumBox& box) { box.fail(R"(mount("/dev/sda1")", ENODEV); },
+         joined({unmounts,
+                 {R"(umount("/dev/sda1"))", R"(umount("/autofs/sda1"))"},
+                 fsck,
+                 {"exit(0)"}}),
          checks + checked + ob_test::error_line("/media/ob", ENODEV)},
     };
     for (const auto& c : cases) {
@@ -160,14 +163,14 @@ TEST(Maintenance, AnMdevFlashRootGetsTheMediumMovedIntoItsMediaTmpfs) {
     ASSERT_GE(box.calls.size(), 12u);
     EXPECT_EQ(
         Calls(box.calls.begin(), box.calls.begin() + 12),
-        (Calls{"open(\"/proc/sys/kernel/hotplug\", 0x2)", "swapoff(\"/media/ob/swapfile\")",
-               "system(\"swapoff /media/ob/swapfile > /dev/null 2>&1\")", "umount(\"/media/ob\")",
-               "mkdir(\"/tmp/ob\", 0777)", "mount(\"/media\", \"/tmp/ob\", NULL, 0x2000, NULL)",
-               "mkdir(\"/tmp/ob/ob\", 0777)",
-               "mount(\"/media/ob\", \"/tmp/ob/ob\", NULL, 0x2000, NULL)",
-               "mount(\"/tmp/ob\", \"/media\", NULL, 0x2000, NULL)",
-               "swapon(\"/media/ob/swapfile\", 0x8000)", "rmdir(\"/tmp/ob\")",
-               "open(\"/proc/sys/kernel/hotplug\", 0x2)"}));
+        (Calls{R"(open("/proc/sys/kernel/hotplug", O_RDWR))", R"(swapoff("/media/ob/swapfile"))",
+               R"(system("swapoff /media/ob/swapfile > /dev/null 2>&1"))", R"(umount("/media/ob"))",
+               R"(mkdir("/tmp/ob", 0777))", R"(mount("/media", "/tmp/ob", NULL, MS_MOVE, NULL))",
+               R"(mkdir("/tmp/ob/ob", 0777))",
+               R"(mount("/media/ob", "/tmp/ob/ob", NULL, MS_MOVE, NULL))",
+               R"(mount("/tmp/ob", "/media", NULL, MS_MOVE, NULL))",
+               R"(swapon("/media/ob/swapfile", SWAP_FLAG_PREFER))", R"(rmdir("/tmp/ob"))",
+               R"(open("/proc/sys/kernel/hotplug", O_RDWR))"}));
 }
 
 TEST(SwapoffListed, LooksAtTenLinesAtMost) {
@@ -176,13 +179,13 @@ TEST(SwapoffListed, LooksAtTenLinesAtMost) {
     FakeKernel k;
     k.write_file("/proc/swaps", swaps_heading + sda2_swap);
     obinit::swapoff_listed();
-    EXPECT_EQ(k.calls, Calls(5, "swapoff(\"/dev/sda2\")"));
+    EXPECT_EQ(k.calls, Calls(5, R"(swapoff("/dev/sda2"))"));
     // A hostile list: one endless line comes in pieces of 179 characters.
     FakeKernel hostile;
     hostile.write_file("/proc/swaps", std::string(10000, '/'));
     obinit::swapoff_listed();
     ASSERT_EQ(hostile.calls.size(), 10u);
-    EXPECT_EQ(hostile.calls[0], "swapoff(\"" + std::string(179, '/') + "\")");
+    EXPECT_EQ(hostile.calls[0], R"(swapoff(")" + std::string(179, '/') + "\")");
 }
 
 }  // namespace

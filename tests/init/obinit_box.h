@@ -23,7 +23,7 @@ namespace ob_test {
 using Calls = std::vector<std::string>;
 
 const std::string mount_sda1 =
-    "mount(\"/dev/sda1\", \"/media/ob\", \"ext4\", 0xc0ed0c00, \"barrier=1,data=journal\")";
+    R"(mount("/dev/sda1", "/media/ob", "ext4", MS_MGC_VAL|MS_NOATIME|MS_NODIRATIME, "barrier=1,data=journal"))";
 
 inline Calls joined(std::initializer_list<Calls> parts) {
     Calls all;

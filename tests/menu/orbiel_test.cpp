@@ -106,9 +106,9 @@ TEST_F(EntryTest, SetUpFailuresAreReported) {
         const char* failing;  // the recorded call that fails once
         std::string message;
     } cases[] = {
-        {"ioctl(\"/dev/fb0\", 0x4602)", "Framebuffer: <FBIOGET_FSCREENINFO fehlgeschlagen>\n"},
-        {"ioctl(\"/dev/fb0\", 0x4600)", "Framebuffer: <FBIOGET_VSCREENINFO fehlgeschlagen>\n"},
-        {"ioctl(\"/dev/fb0\", 0x4601)", "Framebuffer: <FBIOPUT_VSCREENINFO fehlgeschlagen>\n"},
+        {R"(ioctl("/dev/fb0", 0x4602))", "Framebuffer: <FBIOGET_FSCREENINFO fehlgeschlagen>\n"},
+        {R"(ioctl("/dev/fb0", 0x4600))", "Framebuffer: <FBIOGET_VSCREENINFO fehlgeschlagen>\n"},
+        {R"(ioctl("/dev/fb0", 0x4601))", "Framebuffer: <FBIOPUT_VSCREENINFO fehlgeschlagen>\n"},
     };
     for (const auto& c : cases) {
         kernel.fail(c.failing, EINVAL, 1);

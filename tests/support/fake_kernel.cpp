@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/swap.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -38,6 +40,57 @@ std::string format(const char* fmt, ...) {
     big.resize(static_cast<size_t>(needed));
     return big;
 }
+
+// Flags written by their names, joined by '|'; bits without a name follow in
+// hex. Where a group of bits is one value (an access mode, the magic upper
+// half of mount flags), `mask` picks the bits and `value` is what they hold.
+struct FlagName {
+    unsigned long mask;
+    unsigned long value;
+    const char* name;
+};
+
+template <size_t N>
+std::string flag_names(unsigned long flags, const FlagName (&names)[N], const char* none) {
+    std::string text;
+    for (const FlagName& f : names) {
+        if ((flags & f.mask) != f.value || (f.value == 0 && !text.empty())) continue;
+        text += (text.empty() ? "" : "|") + std::string(f.name);
+        flags &= ~f.mask;
+    }
+    if (flags != 0) text += (text.empty() ? "" : "|") + format("0x%lx", flags);
+    return text.empty() ? none : text;
+}
+
+constexpr FlagName mount_flags[] = {
+    {0xffff0000ul, MS_MGC_VAL, "MS_MGC_VAL"},
+    {MS_RDONLY, MS_RDONLY, "MS_RDONLY"},
+    {MS_NOSUID, MS_NOSUID, "MS_NOSUID"},
+    {MS_NODEV, MS_NODEV, "MS_NODEV"},
+    {MS_NOEXEC, MS_NOEXEC, "MS_NOEXEC"},
+    {MS_REMOUNT, MS_REMOUNT, "MS_REMOUNT"},
+    {MS_NOATIME, MS_NOATIME, "MS_NOATIME"},
+    {MS_NODIRATIME, MS_NODIRATIME, "MS_NODIRATIME"},
+    {MS_BIND, MS_BIND, "MS_BIND"},
+    {MS_MOVE, MS_MOVE, "MS_MOVE"},
+};
+
+constexpr FlagName open_flags[] = {
+    {O_ACCMODE, O_RDONLY, "O_RDONLY"},
+    {O_ACCMODE, O_WRONLY, "O_WRONLY"},
+    {O_ACCMODE, O_RDWR, "O_RDWR"},
+    {O_CREAT, O_CREAT, "O_CREAT"},
+    {O_EXCL, O_EXCL, "O_EXCL"},
+    {O_TRUNC, O_TRUNC, "O_TRUNC"},
+    {O_APPEND, O_APPEND, "O_APPEND"},
+    {O_NONBLOCK, O_NONBLOCK, "O_NONBLOCK"},
+    {O_NOFOLLOW, O_NOFOLLOW, "O_NOFOLLOW"},
+    {O_CLOEXEC, O_CLOEXEC, "O_CLOEXEC"},
+};
+
+constexpr FlagName swap_flags[] = {
+    {SWAP_FLAG_PREFER, SWAP_FLAG_PREFER, "SWAP_FLAG_PREFER"},
+};
 
 std::string quoted(const char* text) {
     return text != nullptr ? "\"" + std::string(text) + "\"" : "NULL";
@@ -287,7 +340,9 @@ int FakeKernel::open(const char* path, int flags, mode_t mode) {
     FakeDevice* dev = impl_->device_at(r.host);
     bool console = dev == nullptr && r.box == "/dev/console";
     if (dev != nullptr || console) {
-        if (int err = impl_->note(format("open(\"%s\", 0x%x)", path, flags))) return fail_with(err);
+        const std::string line =
+            format("open(\"%s\", %s)", path, flag_names(flags, open_flags, "0").c_str());
+        if (int err = impl_->note(line)) return fail_with(err);
     }
     for (const std::string& name : {std::string(path), r.box}) {
         auto failure = impl_->open_failures.find(name);
@@ -627,8 +682,9 @@ int FakeKernel::list_dir(const char* path, std::vector<std::string>& names) {
 int FakeKernel::mount(const char* source, const char* target, const char* type, unsigned long flags,
                       const void* data) {
     std::string line =
-        format("mount(%s, %s, %s, 0x%lx, %s)", quoted(source).c_str(), quoted(target).c_str(),
-               quoted(type).c_str(), flags, quoted(static_cast<const char*>(data)).c_str());
+        format("mount(%s, %s, %s, %s, %s)", quoted(source).c_str(), quoted(target).c_str(),
+               quoted(type).c_str(), flag_names(flags, mount_flags, "0").c_str(),
+               quoted(static_cast<const char*>(data)).c_str());
     if (int err = impl_->note(line)) return fail_with(err);
     return impl_->tree.mount(source, target, flags);
 }
@@ -649,7 +705,8 @@ int FakeKernel::chroot(const char* path) {
 }
 
 int FakeKernel::swapon(const char* path, int flags) {
-    std::string line = format("swapon(%s, 0x%x)", quoted(path).c_str(), flags);
+    std::string line = format("swapon(%s, %s)", quoted(path).c_str(),
+                              flag_names(static_cast<unsigned>(flags), swap_flags, "0").c_str());
     Impl::Resolved r;
     struct stat st;
     if (!impl_->enter(line, path, true, r) || ::stat(r.host.c_str(), &st) != 0) return -1;

@@ -127,22 +127,25 @@ public:
     // Privileged calls, one line each, in order, recorded before the call is
     // carried out (so failed calls are recorded too). Paths appear exactly as
     // the caller passed them; strings are in double quotes, a null pointer is
-    // NULL; modes are octal with their type bits ("%#o"), flags, requests and
-    // device numbers hex ("0x%x"); lengths and times decimal:
-    //   open("/dev/console", 0x2)        opens of devices and the console only
+    // NULL; modes are octal with their type bits ("%#o"); open, mount and
+    // swapon flags by their names, joined by '|' (bits without a name in hex,
+    // no flags at all 0); requests and device numbers hex ("0x%x"); lengths
+    // and times decimal:
+    //   open("/dev/console", O_RDWR)     opens of devices and the console only
     //   close: not recorded              ioctl("/dev/fb0", 0x4600)  any descriptor
     //   dup2(0, 1)   ftruncate("/path", 0)   fsync("/path")   (path as opened)
     //   mkdir("/media/ob", 0777)   rmdir("/x")   unlink("/x")   umask(0)  umask(022)
     //   rename("a", "b")   link("a", "b")   symlink("target", "path")
     //   mknod("/dev/fb0", 020660, 0x1d00)
-    //   mount("/dev/sda1", "/media/ob", "ext4", 0xc0ed0c00, "barrier=1,data=journal")
-    //   mount("proc", "/proc", "proc", 0x0, NULL)   umount("/media/ob")
+    //   mount("/dev/sda1", "/media/ob", "ext4", MS_MGC_VAL|MS_NOATIME|MS_NODIRATIME,
+    //         "barrier=1,data=journal")
+    //   mount("proc", "/proc", "proc", 0, NULL)   umount("/media/ob")
     //   chdir("/media/ob/ob/img")   chroot(".")
-    //   swapon("/media/ob/swapfile", 0x8000)   swapoff("/x")   sync()
+    //   swapon("/media/ob/swapfile", SWAP_FLAG_PREFER)   swapoff("/x")   sync()
     //   system("modprobe lcd")   execve("/sbin/init")   fork()   exit(0)   _exit(6)
     //   sleep(1000000)                   microseconds
-    // Open flags are the platform's own numbers (O_NONBLOCK is 0x800 on x86,
-    // 0x80 on mipsel); O_RDWR is 0x2 everywhere.
+    // Flag names make the traces the same on every platform (O_NONBLOCK, for
+    // one, is 0x800 on x86 and 0x80 on mipsel).
     //
     // How the calls behave:
     // - Paths: relative to the fake working directory; "." and ".." folded,
