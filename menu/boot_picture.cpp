@@ -7,6 +7,7 @@
 #include "control_file.h"
 #include "image_list.h"
 #include "logo.h"
+#include "medium.h"
 #include "menu_state.h"
 #include "video_still.h"
 
@@ -27,34 +28,37 @@ bool existing_path(char* path, const char* format, ...) {
     return ob::path_exists(path);
 }
 
-void show_image_picture(const char* name) {
+// The framebuffer picture a root keeps, the model's own before the plain one.
+// The root is "" for the flash root, an image's directory for an image.
+void show_root_jpeg(const char* root) {
     char path[picture_path_size];
-    if (existing_path(path, "/media/ob/ob/%s/usr/share/bootlogo.mvi", name)) showiframe(path);
-    if (existing_path(path, "/media/ob/ob/%s/boot/bootlogo-%s.jpg", name, modelname) ||
-        existing_path(path, "/media/ob/ob/%s/boot/bootlogo.jpg", name))
+    if (existing_path(path, "%s/boot/bootlogo-%s.jpg", root, modelname) ||
+        existing_path(path, "%s/boot/bootlogo.jpg", root))
         show_jpeg(path);
+}
+
+// Its video-decoder still, then its framebuffer picture.
+void show_root_pictures(const char* root) {
+    char path[picture_path_size];
+    if (existing_path(path, "%s/usr/share/bootlogo.mvi", root)) showiframe(path);
+    show_root_jpeg(root);
 }
 
 }  // namespace
 
-void show_flash_jpeg() {
-    char path[picture_path_size];
-    if (existing_path(path, "/boot/bootlogo-%s.jpg", modelname) ||
-        existing_path(path, "%s", "/boot/bootlogo.jpg"))
-        show_jpeg(path);
-}
+void show_flash_jpeg() { show_root_jpeg(""); }
 
 void show_boot_picture(const char* label) {
-    if (strncmp(label, "Flash", 5) == 0) {
-        char path[picture_path_size];
-        if (existing_path(path, "%s", "/usr/share/bootlogo.mvi")) showiframe(path);
-        show_flash_jpeg();
+    if (strncmp(label, ob::flash_name, strlen(ob::flash_name)) == 0) {
+        show_root_pictures("");
         return;
     }
     char name[label_size];
     snprintf(name, sizeof name, "%s", label);
     name[strcspn(name, " ")] = '\0';
-    show_image_picture(name);
+    char root[picture_path_size];
+    snprintf(root, sizeof root, "%s/%s", ob::images_dir, name);
+    show_root_pictures(root);
 }
 
 }  // namespace orbiel

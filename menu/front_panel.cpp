@@ -67,8 +67,8 @@ uint8_t rgb332(int r, int g, int b) {
 int panel_show_name(const char* name) {
     if (has_display <= 0) return 0;
     PanelGeometry g = geometry_of(box_model);
-    if (strncmp(name, "Flash", 5) == 0) {
-        lcd_text(0, 32, "Flash", g.width, g.height);
+    if (strncmp(name, ob::flash_name, strlen(ob::flash_name)) == 0) {
+        lcd_text(0, 32, ob::flash_name, g.width, g.height);
         return 0;
     }
     lcd_text(0, 32, name, g.width, g.height);
