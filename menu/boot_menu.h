@@ -1,4 +1,5 @@
-// The boot menu: image list, selection, boot picture.
+// The boot menu: its settings, then its stages (start logo, PIN lock, menu
+// screen, selection, boot picture).
 #pragma once
 
 namespace orbiel {
