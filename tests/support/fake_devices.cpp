@@ -1,6 +1,7 @@
 // The scripted devices of the fake kernel: input events and the framebuffer.
 #include <errno.h>
 #include <linux/fb.h>
+#include <linux/ioctl.h>  // _IOC_TYPE and friends (glibc's sys/ioctl.h brings them, musl's does not)
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
