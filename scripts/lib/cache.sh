@@ -97,11 +97,11 @@ ob_source_package() {  # ob_source_package NAME DIR
             return 1
         }
     fi
-    find "$dir" -mindepth 1 -maxdepth 1 -type d -name "$name-*" | head -n 1
+    find "$dir" -mindepth 1 -maxdepth 1 -type d -name "$name-*" -print -quit
 }
 
 # The version `apt-get source NAME` would fetch.
 ob_source_version() {  # ob_source_version NAME
     ob_source_lists
-    ob_source_apt apt-cache showsrc -q "$1" 2>/dev/null | awk '/^Version:/ { print $2; exit }'
+    ob_source_apt apt-cache showsrc -q "$1" 2>/dev/null | awk '/^Version:/ && !v { v = $2 } END { print v }'
 }
