@@ -34,6 +34,12 @@ bool look_up_glyph(char ch, int& kern) {
     }
     kern = 0;
     if (use_kerning) {
+        // Kerning is scaled by the face's active size, which the glyph cache
+        // sets only when it renders a glyph, not when it has the glyph
+        // already: make this text's size the active one first.
+        FTC_ScalerRec scaler = {desc.face_id, desc.width, desc.height, 1, 0, 0};
+        FT_Size size = nullptr;
+        FTC_Manager_LookupSize(manager, &scaler, &size);
         FT_Vector delta = {0, 0};
         FT_Get_Kerning(face, prev_glyphindex, index, FT_KERNING_DEFAULT, &delta);
         kern = static_cast<int>(delta.x >> 6);  // 26.6 to whole pixels, toward minus infinity
