@@ -7,7 +7,7 @@ import os
 import shutil
 import stat
 
-from . import debian, fbpng, guest, kernel, medium, paths, qemu
+from . import fbpng, guest, kernel, medium, paths, qemu, release1
 
 DM900 = "3.14.28-1.12-dm900"
 DM520 = "3.4-4.0-dm520"
@@ -74,12 +74,11 @@ class MediumTree:
             self.symlink(base + where + applet, "/bin/busybox")
         # Images bring their own shell and module loader; dash (no built-in
         # applets) lets "modprobe" reach the board's stand-in.
-        for package in ["dash"] + debian.LIBC:
-            for rel, source in debian.files(package):
-                if os.path.islink(source):
-                    self.symlink(base + "/" + rel, os.readlink(source))
-                else:
-                    self._link_shared(base + "/" + rel, source, 0o755)
+        for rel, source in guest.userland_files("shell"):
+            if os.path.islink(source):
+                self.symlink(base + "/" + rel, os.readlink(source))
+            else:
+                self._link_shared(base + "/" + rel, source, 0o755)
         self.symlink(base + "/bin/sh", "/bin/dash")
         self.copy(base + "/sbin/modprobe", os.path.join(paths.GUEST, "modprobe"), 0o755)
         if not mdev and os.path.lexists(self.path(base + "/sbin/mdev")):
@@ -115,12 +114,13 @@ class MediumTree:
 
 
 def logo_jpeg():
-    """The start logo that the project's build generates (tools/make_logo)."""
-    for preset in ("mipsel", "host", "host-asan"):
-        logo = os.path.join(paths.build(), preset, "medium", "logos", "orbiel.jpg")
-        if os.path.exists(logo):
-            return logo
-    return None
+    """The start logo that the project's build generates (tools/make_logo); in the
+    release-1 mode the release bundle's first."""
+    logos = [os.path.join(paths.build(), preset, "medium", "logos", "orbiel.jpg")
+             for preset in ("mipsel", "host", "host-asan", "mipsel-r1")]
+    if paths.release1():
+        logos.insert(0, paths.from_bundle("logos/orbiel.jpg"))
+    return next((logo for logo in logos if os.path.exists(logo)), None)
 
 
 class Run:
@@ -179,10 +179,12 @@ class Box:
         initrd = guest.flash_root(os.path.join(self.workdir, "initrd.gz"), release, program,
                                   config=config, extra=extra,
                                   menu=menu if menu and os.path.exists(menu) else None)
+        cmdline = " ".join(filter(None, [guest.kernel_options(), cmdline]))
         board = qemu.Board(kernel.kernel_for(release), initrd, self.workdir,
                            ide=None if on_card else media.get("boot"),
                            sdcard=media.get("boot") if on_card else None,
-                           virtio=[scratch], args=args, cmdline_extra=cmdline, echo=echo)
+                           virtio=[scratch], args=args, cmdline_extra=cmdline, echo=echo,
+                           cpu=release1.CPU if paths.release1() else None)
         run = Run(board, self.workdir, media)
         self.run = run
         lost = False

@@ -1,6 +1,7 @@
 """A newc cpio writer, so the initramfs can hold device nodes and root-owned
 files without the harness running as root or calling cpio."""
 import gzip
+import os
 import stat
 
 
@@ -47,7 +48,14 @@ class Archive:
     def host_file(self, name, path, mode=None):
         with open(path, "rb") as f:
             data = f.read()
-        self.file(name, data, mode if mode is not None else stat.S_IMODE(__import__("os").stat(path).st_mode))
+        self.file(name, data, mode if mode is not None else stat.S_IMODE(os.stat(path).st_mode))
+
+    def host_copy(self, name, path):
+        """A host file or symbolic link, as it is."""
+        if os.path.islink(path):
+            self.symlink(name, os.readlink(path))
+        else:
+            self.host_file(name, path)
 
     def symlink(self, name, target):
         self._parent(name)

@@ -41,13 +41,5 @@ def add_to(archive, packages):
     """Copy the packages' libraries and programs into the archive's root."""
     for package in packages:
         for rel, path in files(package):
-            if archive.has(rel):
-                continue
-            if os.path.islink(path):
-                archive.symlink(rel, os.readlink(path))
-            else:
-                archive.host_file(rel, path)
-
-
-def tune2fs():
-    return os.path.join(unpacked("e2fsprogs"), "sbin", "tune2fs")
+            if not archive.has(rel):
+                archive.host_copy(rel, path)

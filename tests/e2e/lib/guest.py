@@ -1,22 +1,29 @@
 """Everything that runs inside the emulated box apart from the project's own
-programs: busybox, the board's modules, the harness's helper programs, and
-the initramfs that plays the box's flash root."""
+programs: busybox, the shell and e2fsprogs, the board's modules, the
+harness's helper programs, and the initramfs that plays the box's flash root.
+In the release-1 mode the drivers are built into the kernel and the programs
+are static release-1 builds (scripts/r1-userland, the release-1 toolchain)."""
 import glob
 import os
 import stat
 import struct
 import subprocess
 
-from . import cpio, debian, kernel, paths
+from . import cpio, debian, kernel, paths, release1
 
 # Drivers of the Malta board that a box has built in, in load order after
 # dependencies are resolved. vfb becomes fb0 because qemu runs with -vga none.
+# The release-1 kernel has them built in (tests/e2e/kernel-r1.config).
 BOARD_MODULES = [
     ("crc32c_generic", ""), ("ata_piix", ""), ("ext4", ""), ("loop", ""), ("block2mtd", ""),
     ("vfb", "vfb_enable=1 videomemorysize=16588800"), ("evdev", ""),
     ("virtio_pci", ""), ("virtio_blk", ""),
     ("sdhci_pci", ""), ("mmc_block", ""),
 ]
+
+# A built-in vfb is switched on by the video= option: its start-up sets
+# vfb_enable from that, whatever the parameter said.
+BUILTIN_ENABLE = {"vfb": "video=vfb:"}
 
 # busybox applets the guest scripts and the programs' shell commands use.
 APPLETS = """ash cat cp dd echo env grep head insmod ln ls mkdir mknod mount
@@ -26,23 +33,53 @@ SBIN_APPLETS = {"insmod", "mdev", "poweroff", "reboot", "swapoff", "swapon", "ch
 
 HELPERS = ["remap", "fbshot", "testinit", "report"]
 
+# The shell and e2fsprogs of the flash root and the images: Debian's mipsel
+# packages, or the release-1 userland's static programs (no libraries).
+USERLAND = {
+    "shell": (["dash"] + debian.LIBC, ["bin/dash"]),
+    "e2fsprogs": (debian.E2FSPROGS, ["sbin/e2fsck", "sbin/fsck.ext4", "sbin/tune2fs"]),
+}
+
 
 def busybox():
+    if paths.release1():
+        return release1.userland("bin/busybox")
     tree = os.path.join(paths.cache(), "busybox")
     kernel.unpack(kernel.apt_download("busybox-static:mipsel", paths.debs()), tree)
     return os.path.join(tree, "bin", "busybox")
 
 
+def userland_files(part):
+    """(path in the root, host path) of one part of USERLAND; links stay links."""
+    packages, built = USERLAND[part]
+    if paths.release1():
+        return [(rel, release1.userland(rel)) for rel in built]
+    return [f for package in packages for f in debian.files(package)]
+
+
+def add_userland(archive, part):
+    for rel, path in userland_files(part):
+        if not archive.has(rel):
+            archive.host_copy(rel, path)
+
+
+def tune2fs():
+    return dict(userland_files("e2fsprogs"))["sbin/tune2fs"]
+
+
 def helper(name):
     """Static mipsel build of one of the harness's guest programs."""
-    out_dir = os.path.join(paths.cache(), "guest-bin")
+    if paths.release1():
+        out_dir, gcc, strip = "guest-bin-r1", release1.tool("gcc"), release1.tool("strip")
+    else:
+        out_dir, gcc, strip = "guest-bin", "mipsel-linux-gnu-gcc", "mipsel-linux-gnu-strip"
+    out_dir = os.path.join(paths.cache(), out_dir)
     os.makedirs(out_dir, exist_ok=True)
     src = os.path.join(paths.GUEST, name + ".c")
     out = os.path.join(out_dir, name)
     if not os.path.exists(out) or os.path.getmtime(out) < os.path.getmtime(src):
-        subprocess.run(["mipsel-linux-gnu-gcc", "-static", "-Os", "-Wall", "-Werror", "-o", out, src],
-                       check=True)
-        subprocess.run(["mipsel-linux-gnu-strip", out], check=True)
+        subprocess.run([gcc, "-static", "-Os", "-Wall", "-Werror", "-o", out, src], check=True)
+        subprocess.run([strip, out], check=True)
     return out
 
 
@@ -90,6 +127,28 @@ def module_order(wanted, index):
     return [(name, params.get(name, "")) for name in order]
 
 
+def add_modules(archive):
+    """The board's modules and the order the board's init loads them in (none when built in)."""
+    order = []
+    if not paths.release1():
+        index = module_index(kernel.stock_tree())
+        order = module_order(BOARD_MODULES, index)
+        for name, _ in order:
+            archive.host_file("e2e/modules/%s.ko" % name, index[name], 0o644)
+    archive.file("e2e/modules.order", "".join("%s %s\n" % m for m in order))
+
+
+def kernel_options():
+    """Command-line words for the board's kernel. The stock one's text console
+    would draw on the framebuffer, which on a box belongs to the menu alone:
+    fbcon=map:1 keeps it off. The release-1 kernel has no text console there
+    but the drivers built in, which take the modules' options here."""
+    if not paths.release1():
+        return "fbcon=map:1"
+    words = ["%s.%s" % (name, option) for name, params in BOARD_MODULES for option in params.split()]
+    return " ".join(words + [BUILTIN_ENABLE[name] for name, _ in BOARD_MODULES if name in BUILTIN_ENABLE])
+
+
 def add_busybox(archive, prefix=""):
     archive.host_file(prefix + "/bin/busybox", busybox(), 0o755)
     for applet in APPLETS:
@@ -129,8 +188,6 @@ def flash_root(out, release, init_program, config=None, extra=None, menu=None):
     init_program is what the kernel starts as /sbin/init (obinit, or the
     harness's own test init); extra(archive) may add scenario files.
     """
-    tree = kernel.stock_tree()
-    index = module_index(tree)
     a = cpio.Archive()
     for d in ("dev", "proc", "sys", "tmp", "media", "etc", "boot", "var", "mnt"):
         a.dir(d)
@@ -139,7 +196,7 @@ def flash_root(out, release, init_program, config=None, extra=None, menu=None):
     add_busybox(a)
     # A shell without built-in applets, so that "modprobe" reaches the
     # board's stand-in instead of busybox's own module loader.
-    debian.add_to(a, ["dash"] + debian.LIBC)
+    add_userland(a, "shell")
     a.symlink("bin/sh", "/bin/dash")
     # The menu program runs in the flash root: a dynamically linked one
     # needs the flash to carry its libraries.
@@ -150,10 +207,7 @@ def flash_root(out, release, init_program, config=None, extra=None, menu=None):
     a.host_file("e2e/agent", os.path.join(paths.GUEST, "agent"), 0o755)
     for name in HELPERS:
         a.host_file("e2e/bin/" + name, helper(name), 0o755)
-    order = module_order(BOARD_MODULES, index)
-    for name, _ in order:
-        a.host_file("e2e/modules/%s.ko" % name, index[name], 0o644)
-    a.file("e2e/modules.order", "".join("%s %s\n" % m for m in order))
+    add_modules(a)
     a.file("e2e/config", shell_config(config or {}))
     if init_program == "testinit":
         a.symlink("sbin/init", "/e2e/bin/testinit")

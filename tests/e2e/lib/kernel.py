@@ -3,7 +3,8 @@
 obinit only acts on a 3.4 or 3.14 release that names a model, so the stock
 kernel is unpacked, its release text is rewritten and it is wrapped in an ELF
 that qemu's Malta loader starts directly. Everything lands in the cache and is
-made once per release.
+made once per release. The release-1 mode's kernel (scripts/r1-kernel) is an
+ELF program already and only gets its release text rewritten.
 """
 import glob
 import lzma
@@ -12,7 +13,7 @@ import re
 import struct
 import subprocess
 
-from . import paths
+from . import paths, release1
 
 KERNEL_META = "linux-image-4kc-malta:mipsel"
 LOAD_ADDRESS = 0x80100000
@@ -128,6 +129,8 @@ def wrap_elf(raw, entry, flags):
 
 def kernel_for(release):
     """Path of the cached, patched kernel for a release such as 3.14.28-1.12-dm900."""
+    if paths.release1():
+        return _r1_kernel_for(release)
     out = os.path.join(paths.cache(), "kernel-%s.elf" % release)
     if os.path.exists(out):
         return out
@@ -135,8 +138,21 @@ def kernel_for(release):
     zboot = open(glob.glob(os.path.join(tree, "boot/vmlinuz-*"))[0], "rb").read()
     flags, = struct.unpack_from("<I", zboot, 0x24)
     raw, _ = patch_release(_raw_kernel(zboot), release)
-    tmp = out + ".tmp"
-    with open(tmp, "wb") as f:
-        f.write(wrap_elf(raw, _decompressor_entry(zboot), flags))
-    os.rename(tmp, out)
+    return _store(out, wrap_elf(raw, _decompressor_entry(zboot), flags))
+
+
+def _store(out, data):
+    with open(out + ".tmp", "wb") as f:
+        f.write(data)
+    os.rename(out + ".tmp", out)
     return out
+
+
+def _r1_kernel_for(release):
+    vmlinux = release1.kernel()
+    # The build's folder name carries its cache key.
+    out = os.path.join(paths.cache(), "%s-%s.elf" % (os.path.basename(os.path.dirname(vmlinux)), release))
+    if os.path.exists(out):
+        return out
+    with open(vmlinux, "rb") as f:
+        return _store(out, patch_release(f.read(), release)[0])

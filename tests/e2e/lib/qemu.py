@@ -9,9 +9,7 @@ import socket
 import subprocess
 import time
 
-# fbcon=map:1 keeps the kernel's text console (and its cursor) off the
-# framebuffer, which on a box belongs to the menu alone.
-CONSOLE_ARGS = "console=ttyS0 loglevel=3 panic=1 rdinit=/init fbcon=map:1"
+CONSOLE_ARGS = "console=ttyS0 loglevel=3 panic=1 rdinit=/init"
 COMMAND_FILE = "qemu-command.sh"  # in the scenario's folder, to re-run a boot by hand
 
 
@@ -21,7 +19,7 @@ class BoardGone(Exception):
 
 class Board:
     def __init__(self, kernel, initrd, workdir, ide=None, virtio=(), sdcard=None, args=(),
-                 cmdline_extra="", echo=None):
+                 cmdline_extra="", echo=None, cpu=None):
         self.workdir = workdir
         self.qmp_path = os.path.join(workdir, "qmp.sock")
         self.agent_path = os.path.join(workdir, "agent.sock")
@@ -37,6 +35,8 @@ class Board:
                "-serial", "unix:%s,server=on,wait=off" % self.agent_path,
                "-qmp", "unix:%s,server=on,wait=off" % self.qmp_path,
                "-kernel", kernel, "-initrd", initrd, "-append", append]
+        if cpu:
+            cmd += ["-cpu", cpu]
         if ide:
             cmd += ["-drive", "file=%s,format=raw,if=ide,index=0" % ide]
         for i, disk in enumerate(virtio):

@@ -4,7 +4,7 @@ medium afterwards, and the screen."""
 import os
 import subprocess
 
-from . import debian, paths
+from . import guest, paths, release1
 from .box import DM520, DM900
 
 SCENARIOS = []
@@ -36,10 +36,13 @@ def boots_image(box, name, args=""):
 
 @scenario("board")
 def board(box):
-    """The emulated board boots the patched kernels and switches itself off."""
+    """The emulated board boots the patched kernels and switches itself off; in the
+    release-1 mode on the release-1 CPU model, or nothing here shows release 1 works."""
     for release in (DM900, DM520):
         box.boot(release=release, init="testinit", timeout=40)
         box.console_has("E2E-TESTINIT pid=1 release=%s argc=1 argv0=/sbin/init" % release)
+        if paths.release1():
+            box.console_has("(MIPS %s)\n" % release1.CPU)
 
 
 # -- obinit's boot spine --------------------------------------------------------
@@ -287,7 +290,7 @@ def memory_card(box):
 
 
 def add_e2fsprogs(archive):
-    debian.add_to(archive, debian.E2FSPROGS)
+    guest.add_userland(archive, "e2fsprogs")
 
 
 @scenario("fsck", needs=["obinit"])
@@ -295,7 +298,7 @@ def fsck(box):
     """"obinit 90" from the running flash: check the medium, mount it again, zero its UUID."""
     tree = box.new_medium(with_menu=False)
     tree.file("obboot.ini", "Flash\n")
-    tree.copy("bin/tune2fs", debian.tune2fs(), 0o755)
+    tree.copy("bin/tune2fs", guest.tune2fs(), 0o755)
     # tune2fs changes the UUID of a mounted file system only without metadata
     # checksums, as the boxes' own tools format their media.
     box.boot(medium_tree=tree, extra=add_e2fsprogs, features="^metadata_csum",
