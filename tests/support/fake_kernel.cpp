@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/swap.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -287,6 +288,13 @@ void FakeKernel::make_symlink(const std::string& target, const std::string& path
     Impl::Resolved r = impl_->tree.prepared(path, false);
     if (::symlink(target.c_str(), r.host.c_str()) != 0)
         throw std::runtime_error("fake kernel: symlink " + path + ": " + strerror(errno));
+}
+
+void FakeKernel::make_fifo(const std::string& path) {
+    make_dir(parent_of(path));
+    Impl::Resolved r = impl_->tree.prepared(path, false);
+    if (::mkfifo(r.host.c_str(), 0644) != 0)
+        throw std::runtime_error("fake kernel: mkfifo " + path + ": " + strerror(errno));
 }
 
 std::string FakeKernel::read_file(const std::string& path) const {

@@ -81,6 +81,8 @@ public:
     void write_file(const std::string& path, const std::string& content, mode_t mode = 0644);
     void make_dir(const std::string& path);
     void make_symlink(const std::string& target, const std::string& path);
+    // A real FIFO with no writer: a blocking open of it never returns.
+    void make_fifo(const std::string& path);
     std::string read_file(const std::string& path) const;  // "" when missing
     bool exists(const std::string& path) const;            // lstat succeeds
     // A device object under path (the path needs no file). The fake keeps it
