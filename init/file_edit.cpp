@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "control_file.h"
 #include "kernel.h"
 
 namespace obinit {
@@ -23,6 +24,9 @@ constexpr int max_link_hops = 16;
 
 // Suffix of the temporary file that becomes the edited file.
 constexpr const char* new_file_suffix = ".obnew";
+
+// Opened to be flushed after a rename into it.
+constexpr int directory_flags = O_RDONLY | O_DIRECTORY | O_NONBLOCK;
 
 bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -74,11 +78,16 @@ bool resolve_edit_target(const char* path, std::string& target) {
     return false;
 }
 
-bool read_whole_file(int fd, const struct stat& st, char*& data, size_t& size) {
+bool read_whole_file(int fd, const char* path, const struct stat& st, char*& data, size_t& size) {
     data = nullptr;
     size = 0;
     if (!S_ISREG(st.st_mode) || st.st_size < 0) return false;
-    if (static_cast<uintmax_t>(st.st_size) > SIZE_MAX / 2) return false;
+    // A file of this size is no mount table or unit; reading it whole into
+    // process 1 could exhaust the box.
+    if (static_cast<uintmax_t>(st.st_size) > edit_size_limit) {
+        ob::printf_to(2, "Orbiel: %s is larger than 1 MiB, left unedited\n", path);
+        return false;
+    }
     const size_t want = static_cast<size_t>(st.st_size);
     // One spare byte, so that an empty file still gets a buffer of its own.
     char* buffer = new (std::nothrow) char[want + 1];
@@ -111,21 +120,32 @@ struct EditTarget {
 // does not open, or cannot be read completely.
 bool read_edit_target(const char* path, EditTarget& target) {
     if (!resolve_edit_target(path, target.path)) return false;
-    const int fd = ob::kernel().open(target.path.c_str(), O_RDONLY);
+    // Never waits: a FIFO under the file's name is no file to edit.
+    const int fd = ob::open_regular_file(target.path.c_str());
     if (fd < 0) return false;
     char* raw = nullptr;
-    const bool read_ok =
-        ob::kernel().fstat(fd, &target.st) == 0 && read_whole_file(fd, target.st, raw, target.size);
+    const bool read_ok = ob::kernel().fstat(fd, &target.st) == 0 &&
+                         read_whole_file(fd, target.path.c_str(), target.st, raw, target.size);
     ob::kernel().close(fd);
     if (!read_ok) return false;
     target.contents.reset(raw);
     return true;
 }
 
+// The rename itself is made durable by flushing the directory that holds
+// it; where that directory cannot be flushed, everything is.
+void flush_directory_of(const char* path) {
+    const int fd = ob::kernel().open(directory_of(path).c_str(), directory_flags);
+    const bool flushed = fd >= 0 && ob::kernel().fsync(fd) == 0;
+    if (fd >= 0) ob::kernel().close(fd);
+    if (!flushed) ob::kernel().sync();
+}
+
 // Makes `path` hold exactly the concatenation of the given parts, atomically:
 // temporary file in the same directory, written, given the old file's mode
-// and owner (from `old`), flushed to the medium, renamed over `path`. On any
-// failure the temporary file is removed and `path` keeps its old contents.
+// and owner (from `old`), flushed to the medium, renamed over `path`, the
+// directory flushed. On any failure before the rename the temporary file is
+// removed and `path` keeps its old contents.
 struct FilePart {
     const char* data;
     size_t size;
@@ -150,47 +170,63 @@ bool rewrite_file(const char* path, const struct stat& old, const FilePart* part
         const int saved = errno;
         ob::kernel().unlink(temporary.c_str());
         errno = saved;
+        return false;
     }
-    return ok;
+    flush_directory_of(path);
+    return true;
+}
+
+// Every occurrence of `edit.text` in [begin, end) replaced, into `out`.
+// False (out untouched) when there is nothing to replace: the text does not
+// occur, or the contents hold the replacement already (patched before).
+bool apply_edit(const char* begin, const char* end, const TextEdit& edit, std::string& out) {
+    const size_t text_size = strlen(edit.text);
+    const size_t replacement_size = strlen(edit.replacement);
+    // An empty text occurs everywhere and would never let the search move on.
+    if (text_size == 0) return false;
+    if (find_bytes(begin, end, edit.replacement, replacement_size) != nullptr) return false;
+    if (find_bytes(begin, end, edit.text, text_size) == nullptr) return false;
+    std::string edited;
+    const char* rest = begin;
+    for (const char* hit; (hit = find_bytes(rest, end, edit.text, text_size)) != nullptr;
+         rest = hit + text_size) {
+        edited.append(rest, static_cast<size_t>(hit - rest));
+        edited.append(edit.replacement, replacement_size);
+    }
+    edited.append(rest, static_cast<size_t>(end - rest));
+    out.swap(edited);
+    return true;
 }
 
 }  // namespace
 
-int replace_in_file(const char* text, const char* replacement, const char* path) {
-    const size_t text_size = strlen(text);
-    const size_t replacement_size = strlen(replacement);
-    // An empty text occurs everywhere and would never let the search move on.
-    if (text_size == 0) return 0;
-
+void edit_file(const char* path, const TextEdit* edits, size_t count) {
     EditTarget target;
-    if (!read_edit_target(path, target)) return 0;
-    const char* const begin = target.contents.get();
-    const char* const end = begin + target.size;
-
-    if (find_bytes(begin, end, replacement, replacement_size) != nullptr) return 0;
-
-    size_t occurrences = 0;
-    for (const char* p = begin; (p = find_bytes(p, end, text, text_size)) != nullptr;
-         p += text_size)
-        ++occurrences;
-    if (occurrences == 0) return 0;
-
-    const size_t new_size = target.size - occurrences * text_size + occurrences * replacement_size;
-    std::unique_ptr<char[]> edited(new (std::nothrow) char[new_size + 1]);
-    if (!edited) return 0;
-    char* out = edited.get();
-    const char* rest = begin;
-    for (const char* hit; (hit = find_bytes(rest, end, text, text_size)) != nullptr;
-         rest = hit + text_size) {
-        memcpy(out, rest, static_cast<size_t>(hit - rest));
-        out += hit - rest;
-        memcpy(out, replacement, replacement_size);
-        out += replacement_size;
-    }
-    memcpy(out, rest, static_cast<size_t>(end - rest));
-
-    const FilePart whole = {edited.get(), new_size};
+    if (!read_edit_target(path, target)) return;
+    std::string contents(target.contents.get(), target.size);
+    target.contents.reset();
+    bool changed = false;
+    for (size_t i = 0; i < count; ++i)
+        changed =
+            apply_edit(contents.data(), contents.data() + contents.size(), edits[i], contents) ||
+            changed;
+    if (!changed) return;
+    const FilePart whole = {contents.data(), contents.size()};
     rewrite_file(target.path.c_str(), target.st, &whole, 1);
+}
+
+void remove_stale_temporary(const char* path) {
+    std::string target;
+    if (!resolve_edit_target(path, target)) return;
+    const std::string temporary = target + new_file_suffix;
+    struct stat st;
+    if (ob::kernel().lstat(temporary.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        ob::kernel().unlink(temporary.c_str());
+}
+
+int replace_in_file(const char* text, const char* replacement, const char* path) {
+    const TextEdit edit = {text, replacement};
+    edit_file(path, &edit, 1);
     return 0;
 }
 

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "box_model.h"
 #include "control_file.h"
 #include "file_edit.h"
@@ -29,36 +31,49 @@ constexpr const char* start_link = "/etc/rcS.d/S99obinit";
 
 // The settings of the image's systemd units that assume a root of their own
 // (read-write /sys and /proc/sys, private mounts): commented out so that the
-// services start inside a root that obinit has switched into.
-struct UnitEdit {
+// services start inside a root that obinit has switched into. All settings of
+// one unit are edited together.
+constexpr const char* unit_dir = "/lib/systemd/system/";
+constexpr size_t max_unit_edits = 4;
+
+struct UnitEdits {
     const char* unit;
-    const char* text;
-    const char* replacement;
+    TextEdit edits[max_unit_edits];  // unused slots have a null text
 };
 
-constexpr UnitEdit unit_edits[] = {
-    {"/lib/systemd/system/systemd-sysctl.service", "ConditionPathIsReadWrite=/proc/sys/",
-     "#ConditionPathIsReadWrite=/proc/sys/"},
-    {"/lib/systemd/system/systemd-udevd.service", "ConditionPathIsReadWrite=/sys",
-     "#ConditionPathIsReadWrite=/sys"},
-    {"/lib/systemd/system/systemd-udevd.service", "MountFlags=slave", "#MountFlags=slave"},
-    {"/lib/systemd/system/systemd-udev-settle.service", "ConditionPathIsReadWrite=/sys",
-     "#ConditionPathIsReadWrite=/sys"},
-    {"/lib/systemd/system/systemd-udev-trigger.service", "ConditionPathIsReadWrite=/sys",
-     "#ConditionPathIsReadWrite=/sys"},
-    {"/lib/systemd/system/connman.service", "ProtectHome=true", "#ProtectHome=true"},
-    {"/lib/systemd/system/connman.service", "ProtectSystem=full", "#ProtectSystem=full"},
-    {"/lib/systemd/system/systemd-timesyncd.service", "PrivateTmp=yes", "#PrivateTmp=yes"},
-    {"/lib/systemd/system/systemd-timesyncd.service", "PrivateDevices=yes", "#PrivateDevices=yes"},
-    {"/lib/systemd/system/systemd-timesyncd.service", "ProtectSystem=full", "#ProtectSystem=full"},
-    {"/lib/systemd/system/systemd-timesyncd.service", "ProtectHome=yes", "#ProtectHome=yes"},
+constexpr UnitEdits unit_edits[] = {
+    {"systemd-sysctl.service",
+     {{"ConditionPathIsReadWrite=/proc/sys/", "#ConditionPathIsReadWrite=/proc/sys/"}}},
+    {"systemd-udevd.service",
+     {{"ConditionPathIsReadWrite=/sys", "#ConditionPathIsReadWrite=/sys"},
+      {"MountFlags=slave", "#MountFlags=slave"}}},
+    {"systemd-udev-settle.service",
+     {{"ConditionPathIsReadWrite=/sys", "#ConditionPathIsReadWrite=/sys"}}},
+    {"systemd-udev-trigger.service",
+     {{"ConditionPathIsReadWrite=/sys", "#ConditionPathIsReadWrite=/sys"}}},
+    {"connman.service",
+     {{"ProtectHome=true", "#ProtectHome=true"}, {"ProtectSystem=full", "#ProtectSystem=full"}}},
+    {"systemd-timesyncd.service",
+     {{"PrivateTmp=yes", "#PrivateTmp=yes"},
+      {"PrivateDevices=yes", "#PrivateDevices=yes"},
+      {"ProtectSystem=full", "#ProtectSystem=full"},
+      {"ProtectHome=yes", "#ProtectHome=yes"}}},
 };
+
+size_t edit_count(const UnitEdits& unit) {
+    size_t count = 0;
+    while (count < max_unit_edits && unit.edits[count].text != nullptr)
+        ++count;
+    return count;
+}
+
+std::string unit_path(const UnitEdits& unit) { return std::string(unit_dir) + unit.unit; }
 
 // The table is commented out once: a table that already begins with '#' is
 // ours from an earlier boot (or the image's own comment) and stays as it is.
 // An empty table has no entry to comment out and stays empty.
 void patch_mount_table_once() {
-    int fd = ob::kernel().open(fstab, O_RDONLY);
+    const int fd = ob::open_regular_file(fstab);
     if (fd < 0) return;
     char head[8];
     ssize_t n = ob::kernel().read(fd, head, sizeof head);
@@ -78,8 +93,16 @@ void remount_medium_for_mdev() {
 }
 
 void patch_systemd_units() {
-    for (const UnitEdit& edit : unit_edits)
-        replace_in_file(edit.text, edit.replacement, edit.unit);
+    for (const UnitEdits& unit : unit_edits)
+        edit_file(unit_path(unit).c_str(), unit.edits, edit_count(unit));
+}
+
+// A power cut during an edit at an earlier boot may have left its temporary
+// file next to the table or a unit.
+void remove_stale_temporaries() {
+    remove_stale_temporary(fstab);
+    for (const UnitEdits& unit : unit_edits)
+        remove_stale_temporary(unit_path(unit).c_str());
 }
 
 void emulate_flash() {
@@ -95,6 +118,7 @@ int comment_out_fstab() { return prepend_to_file("#", fstab) ? 0 : 1; }
 
 void prepare_image_root() {
     if (kernel_image_present()) state().patch_units = true;
+    remove_stale_temporaries();
     patch_mount_table_once();
     remount_medium_for_mdev();
     swap_on_medium_if_present();

@@ -42,6 +42,34 @@ TEST(ReplaceInFile, EditsEveryOccurrenceUnlessPatchedBefore) {
     EXPECT_FALSE(k.exists(unit)) << "a missing unit is not created";
 }
 
+// All edits of a file land in one replace, each judged on the contents the
+// ones before it left.
+TEST(EditFile, AllEditsOfAFileInOneReplace) {
+    const obinit::TextEdit edits[] = {
+        {"PrivateTmp=yes", "#PrivateTmp=yes"},
+        {"ProtectHome=yes", "#ProtectHome=yes"},
+        {"#ProtectHome=yes", "##ProtectHome=yes"},  // sees the edit before it
+        {"", "never"},
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"PrivateTmp=yes\nProtectHome=yes\n", "#PrivateTmp=yes\n##ProtectHome=yes\n"},
+        // The first edit was made before: the others still are.
+        {"#PrivateTmp=yes\nProtectHome=yes\n", "#PrivateTmp=yes\n##ProtectHome=yes\n"},
+        {"#PrivateTmp=yes\n##ProtectHome=yes\n", "#PrivateTmp=yes\n##ProtectHome=yes\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        FakeKernel k;
+        k.write_file(unit, c.first);
+        obinit::edit_file(unit, edits, 4);
+        EXPECT_EQ(k.read_file(unit), c.second);
+        EXPECT_EQ(k.calls_starting("rename(").size(), c.first != c.second ? 1u : 0u);
+        EXPECT_EQ(k.calls_starting("fsync(").size(), c.first != c.second ? 2u : 0u)
+            << "the new file and its directory";
+    }
+}
+
 TEST(ReplaceInFile, KeepsModeAndEditsTheFileALinkPointsTo) {
     FakeKernel k;
     k.write_file("/etc/units/timesyncd.service", "PrivateTmp=yes\n", 0640);
@@ -69,7 +97,7 @@ TEST(ReplaceInFile, KeepsModeAndEditsTheFileALinkPointsTo) {
 
 // Fails the nth step that writes the new file (counting from 1): creating
 // the temporary file, writing it, setting mode and owner, flushing, closing,
-// renaming it over the old one.
+// renaming it over the old one, flushing its directory.
 class CrashingKernel : public FakeKernel {
 public:
     int crash_at = 0;
@@ -118,8 +146,15 @@ TEST(EditCrash, AnEditFailingAtAnyStepLeavesTheOldFileWhole) {
             e.run();
             if (k.steps < crash_at) {  // ran through: every step has failed once before
                 EXPECT_EQ(k.read_file(e.path), e.after);
-                EXPECT_GE(crash_at, 7) << "create, write, mode, owner, flush, rename";
+                EXPECT_GE(crash_at, 8) << "create, write, mode, owner, flush, rename, flush";
                 break;
+            }
+            if (crash_at == k.steps && k.calls_starting("rename(").size() == 1) {
+                // The directory could not be flushed: the rename stands, and
+                // everything is flushed instead.
+                EXPECT_EQ(k.read_file(e.path), e.after);
+                EXPECT_EQ(k.calls_starting("sync()").size(), 1u);
+                continue;
             }
             EXPECT_EQ(k.read_file(e.path), e.before) << e.path << ", step " << crash_at;
             EXPECT_FALSE(k.exists(std::string(e.path) + ".obnew")) << "no leftover";

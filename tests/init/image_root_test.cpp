@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "file_edit.h"
 #include "flash_emulation.h"
 #include "image_root.h"
 #include "obinit_box.h"
@@ -66,9 +67,11 @@ const Calls kernel_mounts = {
     R"(mount("tmpfs", "/sys/fs/cgroup", "tmpfs", MS_MGC_VAL|MS_NOSUID|MS_NODEV|MS_NOEXEC, "mode=755"))",
 };
 
+// One atomic replace: the new contents flushed, renamed over the file, the
+// rename flushed with its directory.
 Calls edit_of(const std::string& path) {
-    return {R"(fsync(")" + path + ".obnew\")",
-            R"(rename(")" + path + ".obnew\", \"" + path + "\")"};
+    return {R"(fsync(")" + path + ".obnew\")", R"(rename(")" + path + ".obnew\", \"" + path + "\")",
+            R"(fsync(")" + path.substr(0, path.rfind('/')) + "\")"};
 }
 
 TEST(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
@@ -80,8 +83,8 @@ TEST(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
 
     obinit::prepare_image_root();
 
-    Calls unit_edits;  // in the table's order; each edit on its own
-    for (int unit : {0, 1, 1, 2, 3, 4, 4, 5, 5, 5, 5})
+    Calls unit_edits;  // in the table's order; all edits of a unit in one replace
+    for (int unit : {0, 1, 2, 3, 4, 5})
         unit_edits = joined({unit_edits, edit_of(unit_path(unit))});
     EXPECT_EQ(k.calls_except({"mkdir("}),
               joined({edit_of("/etc/fstab"),
@@ -177,6 +180,38 @@ TEST(ImagePreparation, SkippedAndFailedStepsNeverStopTheSequence) {
                                  ob_test::error_line("/proc", EBUSY));
     EXPECT_EQ(k.calls_starting("mount("), kernel_mounts);
     EXPECT_TRUE(k.called("link(")) << "the flash emulation still runs";
+}
+
+// Files of an image that would hold process 1 or exhaust it are left as
+// they are; what an earlier power cut left beside them is cleared away.
+TEST(ImagePreparation, HostileFilesStayUneditedAndStaleTemporariesGo) {
+    ImageRoot k;
+    k.write_file("/boot/zImage", "kernel");
+    k.add_systemd_units();
+    k.make_fifo("/etc/fstab");
+    k.unlink(unit_path(0).c_str());
+    k.make_fifo(unit_path(0));
+    const std::string huge = units[4].second + std::string(obinit::edit_size_limit, '#');
+    k.write_file(unit_path(4), huge);
+    const std::string at_limit =
+        units[3].second + std::string(obinit::edit_size_limit - units[3].second.size(), '#');
+    k.write_file(unit_path(3), at_limit);
+    k.write_file("/etc/fstab.obnew", "half a table");
+    k.write_file(unit_path(5) + ".obnew", "[Service]\n#PrivateTmp=yes\n");
+    k.write_file(unit_path(1) + ".obnew", "");
+
+    obinit::prepare_image_root();
+
+    EXPECT_EQ(k.stderr_text, "Orbiel: " + unit_path(4) + " is larger than 1 MiB, left unedited\n");
+    EXPECT_EQ(k.read_file(unit_path(4)), huge);
+    EXPECT_EQ(k.read_file(unit_path(3)).substr(0, 11), "[Unit]\n#Con") << "1 MiB is edited";
+    for (const std::string& left : {std::string("/etc/fstab.obnew"), unit_path(5) + ".obnew",
+                                    unit_path(1) + ".obnew", unit_path(0) + ".obnew"})
+        EXPECT_FALSE(k.exists(left)) << left;
+    EXPECT_EQ(k.read_file(unit_path(5)),
+              "[Service]\n#PrivateTmp=yes\n#PrivateDevices=yes\n#ProtectSystem=full\n"
+              "#ProtectHome=yes\n");
+    EXPECT_EQ(k.calls_starting("rename(").size(), 4u) << "units 1, 2, 3 and 5, once each";
 }
 
 TEST(FlashEmulation, EachFailureEndsTheSetUpWithItsMessageAndNoRename) {
