@@ -132,7 +132,7 @@ void prepare_box_and_run_menu() {
     const std::string root = std::string(ob::images_dir) + "/" + name;
     if (switch_root(root.c_str()) != 0) {
         ob::print_to(2, "Orbiel is booting Flash instead ...\n");
-        start_init();
+        boot_flash();
     }
     prepare_image_root();
     start_image_init();

@@ -33,8 +33,10 @@ constexpr size_t setting_limit = 255;
 
 // A descriptor counts only when it is above 0: process 1 owns the console on
 // descriptor 0, so a 0 means the console was missing and the open went wrong.
+// Settings are read without waiting and only from regular files (the
+// driver's files under /proc are regular too).
 int open_setting(const char* path, int flags) {
-    const int fd = ob::kernel().open(path, flags);
+    const int fd = flags == O_RDONLY ? ob::open_regular_file(path) : ob::kernel().open(path, flags);
     if (fd == 0) ob::kernel().close(fd);
     return fd > 0 ? fd : -1;
 }

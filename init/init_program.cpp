@@ -21,19 +21,16 @@ constexpr KernelFile kernel_files[] = {
 };
 constexpr const char* other_kernel_file = "/boot/vmlinux.bin";
 
-// When none of the self-mounting ones is there, the classic path is tried
-// without looking.
-const char* choose_init_program() {
-    for (const char* program : self_mounting_inits)
-        if (ob::path_exists(program)) return program;
-    return plain_init;
-}
-
 }  // namespace
 
+// Each init program that is there is tried in turn (one that is there but
+// cannot be executed must not end the boot while another can); the classic
+// path last, without looking.
 void start_init() {
     const RunState& s = state();
-    ob::kernel().execve(choose_init_program(), s.argv, s.envp);
+    for (const char* program : self_mounting_inits)
+        if (ob::path_exists(program)) ob::kernel().execve(program, s.argv, s.envp);
+    ob::kernel().execve(plain_init, s.argv, s.envp);
     ob::print_to(2, "\nOrbiel booting failed :-(\n\n");
     ob::kernel().exit(0);
     __builtin_unreachable();  // the seam's exit does not return, but a virtual call hides that

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "control_file.h"
 #include "kernel.h"
 
 namespace obinit {
@@ -50,7 +51,7 @@ void LineReader::rewind() {
 
 std::string read_first_line(const char* path) {
     std::string line;
-    const int fd = ob::kernel().open(path, O_RDONLY);
+    const int fd = ob::open_regular_file(path);
     if (fd < 0) return line;
     LineReader(fd, LineReader::LongLine::skip).next(line);
     ob::kernel().close(fd);

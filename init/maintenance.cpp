@@ -1,7 +1,8 @@
 // The maintenance commands: "obinit start" (remount the medium), "obinit
 // link" (become the box's /sbin/init), "obinit 911" (remount, plus the hard
 // disk) and "obinit 90" (check the medium's file system and reset its UUID).
-// Each is the last thing the process does and ends it with status 0.
+// Each is the last thing the process does and ends it with status 0; as
+// process 1 it then starts the flash's init instead.
 #include "maintenance.h"
 
 #include <fcntl.h>
@@ -78,7 +79,17 @@ void prepare_medium_remount() {
     set_hotplug_helper(mdev_program, strlen(mdev_program));
 }
 
+// Process 1 must not exit (the kernel would panic): given a command (say
+// "start" on the kernel command line), it goes on with the flash's init,
+// without the command (which that init would not understand, and which
+// would run again were that init obinit itself).
 [[noreturn]] void finish() {
+    if (ob::kernel().getpid() == 1) {
+        static char* program_only[2] = {nullptr, nullptr};
+        program_only[0] = state().argv != nullptr ? state().argv[0] : nullptr;
+        if (program_only[0] != nullptr) state().argv = program_only;
+        start_init();
+    }
     ob::kernel().exit(0);
     __builtin_unreachable();  // the seam's exit does not return, but a virtual call hides that
 }
@@ -165,7 +176,7 @@ void unmount_other_views(const char* device) {
 }  // namespace
 
 void swapoff_listed() {
-    int fd = ob::kernel().open("/proc/swaps", O_RDONLY);
+    const int fd = ob::open_regular_file("/proc/swaps");
     if (fd < 0) return;
     LineReader swaps(fd, LineReader::LongLine::split);
     char line[swaps_line_size];

@@ -154,7 +154,7 @@ bool scan_partitions(int fd) {
 bool find_boot_medium() {
     state().volume_label[0] = '\0';
     for (int pass = 0; pass < scan_passes; ++pass) {
-        const int fd = ob::kernel().open(partitions_file, O_RDONLY);
+        const int fd = ob::open_regular_file(partitions_file);
         if (fd < 0) return false;  // no /proc: waiting would not help
         const bool found = scan_partitions(fd);
         ob::kernel().close(fd);

@@ -4,11 +4,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "box_setup.h"
 #include "control_file.h"
@@ -41,10 +44,87 @@ constexpr CarryOver carry_overs[] = {
 
 constexpr const char* console = "/dev/console";
 
+// Symbolic links followed in one path before it counts as unresolvable (the
+// kernel's own limit).
+constexpr int max_links = 40;
+
+// The path `path` names as a process whose root is the directory `root` ("" for
+// the running root) sees it, every link followed, into `resolved` (without
+// the root prefix; "/" for the root itself). Absolute link targets start at
+// that root and ".." stops there, as they would after the root switch. False
+// when a name on the way is missing, a link cannot be read or the links do
+// not end.
+bool resolve_below(const std::string& root, const std::string& path, std::string& resolved) {
+    std::vector<std::string> rest;  // names still to walk, the next one last
+    auto push_names = [&rest](const std::string& text) {
+        std::vector<std::string> names;
+        size_t start = 0;
+        while (start <= text.size()) {
+            size_t slash = text.find('/', start);
+            if (slash == std::string::npos) slash = text.size();
+            if (slash > start) names.push_back(text.substr(start, slash - start));
+            start = slash + 1;
+        }
+        rest.insert(rest.end(), names.rbegin(), names.rend());
+    };
+    push_names(path);
+    std::string done;  // "" is the root
+    int links = 0;
+    while (!rest.empty()) {
+        const std::string name = rest.back();
+        rest.pop_back();
+        if (name == ".") continue;
+        if (name == "..") {
+            done.erase(done.empty() ? 0 : done.rfind('/'));
+            continue;
+        }
+        const std::string next = done + "/" + name;
+        struct stat st;
+        if (ob::kernel().lstat((root + next).c_str(), &st) != 0) return false;
+        if (!S_ISLNK(st.st_mode)) {
+            done = next;
+            continue;
+        }
+        char target[PATH_MAX];
+        const ssize_t n = ob::kernel().readlink((root + next).c_str(), target, sizeof target);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof target || ++links > max_links) return false;
+        if (target[0] == '/') done.clear();
+        push_names(std::string(target, static_cast<size_t>(n)));
+    }
+    resolved = done.empty() ? "/" : done;
+    return true;
+}
+
+// Whether start_image_init would find a program to execute in the image.
+bool holds_init_program(const std::string& image_root) {
+    std::vector<const char*> programs(std::begin(self_mounting_inits),
+                                      std::end(self_mounting_inits));
+    programs.push_back(plain_init);
+    for (const char* program : programs) {
+        std::string resolved;
+        struct stat st;
+        if (resolve_below(image_root, program, resolved) &&
+            ob::kernel().stat((image_root + resolved).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return true;
+    }
+    return false;
+}
+
+// An image root must lie in the medium's image directory: an entry that is a
+// link elsewhere (into the flash, say) would have the preparation edit files
+// and make mount points there.
+bool inside_images_dir(const char* new_root) {
+    const std::string prefix = std::string(ob::images_dir) + "/";
+    std::string resolved;
+    return resolve_below("", new_root, resolved) && resolved.size() > prefix.size() &&
+           resolved.compare(0, prefix.size(), prefix) == 0;
+}
+
 // Everything after switch_root changes the image's files, so the new root
 // must be a directory that can be entered and must not be the running root
 // itself (a link pointing there would make the image preparation edit the
-// flash). Reports and returns false otherwise; nothing is mounted yet.
+// flash), must lie in the medium's image directory and must hold an init
+// program. Reports and returns false otherwise; nothing is mounted yet.
 bool can_enter(const char* new_root) {
     struct stat root_dir;
     struct stat image_dir;
@@ -56,6 +136,12 @@ bool can_enter(const char* new_root) {
     } else if (ob::kernel().stat("/", &root_dir) == 0 && root_dir.st_dev == image_dir.st_dev &&
                root_dir.st_ino == image_dir.st_ino) {
         problem = "it is the running root";
+    } else if (!inside_images_dir(new_root)) {
+        ob::printf_to(2, "Orbiel: image directory %s lies outside %s\n", new_root, ob::images_dir);
+        return false;
+    } else if (!holds_init_program(new_root)) {
+        ob::printf_to(2, "Orbiel: image directory %s holds no init program\n", new_root);
+        return false;
     } else if (ob::kernel().chdir(new_root) != 0) {
         problem = strerror(errno);
     }
@@ -107,6 +193,9 @@ int switch_root(const char* new_root) {
 
 void start_image_init() {
     ob::print_to(2, "Continue booting...\n");
+    // The image's files edited by the preparation are on the medium before
+    // its init runs.
+    ob::kernel().sync();
     for (const char* program : self_mounting_inits)
         if (ob::path_exists(program)) execute(program);
 

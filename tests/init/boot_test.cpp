@@ -2,6 +2,8 @@
 // prints and finally executes.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "obinit_box.h"
 
 namespace {
@@ -181,6 +183,7 @@ TEST(Gates, EachStopStartsTheFlashInitAtItsPlace) {
     EXPECT_EQ(maintenance.boot({"started"}).exit_status, 0);
     EXPECT_TRUE(maintenance.printed("Orbiel found on device /dev/sdb1"));
     ObinitBox relink;
+    relink.pid = 345;
     EXPECT_EQ(relink.boot({"link"}).exit_status, 0);
     EXPECT_TRUE(relink.printed("Orbiel relinks /sbin/obinit to /sbin/init ...\n"));
 }
@@ -203,6 +206,7 @@ TEST(Mends, AnImageDirectoryThatCannotBeEnteredBootsFlashUntouched) {
     for (const std::string name : {"ghost", "afile", "loop"}) {
         SCOPED_TRACE(name);
         ObinitBox box;
+        box.write_file("/media/ob/swapfile", "swap");
         box.write_file("/media/ob/ob/afile", "not a directory");
         box.make_symlink("/", "/media/ob/ob/loop");
         box.write_file("/media/ob/obboot.ini", name);
@@ -210,7 +214,116 @@ TEST(Mends, AnImageDirectoryThatCannotBeEnteredBootsFlashUntouched) {
         EXPECT_FALSE(box.called(R"(mount(".")") || box.called("chroot("));
         EXPECT_TRUE(box.printed("Orbiel: cannot enter image directory /media/ob/ob/" + name));
         EXPECT_TRUE(box.printed("Orbiel is booting Flash instead ...\n"));
+        EXPECT_TRUE(box.called(R"(swapon("/media/ob/swapfile", SWAP_FLAG_PREFER))"));
     }
+}
+
+// Images that would be entered and prepared but cannot start, or lie outside
+// the medium's image directory: nothing is mounted or edited, Flash boots
+// with its swap file.
+TEST(Mends, AnImageWithoutInitOrOutsideTheImageDirectoryBootsFlash) {
+    const struct {
+        std::string name;
+        std::function<void(ObinitBox&)> arrange;
+        std::string message;
+    } cases[] = {
+        {"half", [](ObinitBox& box) { box.add_image("half", ""); }, "holds no init program"},
+        // Links that lead out of the image, to the flash's own programs.
+        {"linked",
+         [](ObinitBox& box) {
+             box.add_image("linked", "");
+             box.make_symlink("/sbin/init.sysvinit", "/media/ob/ob/linked/sbin/init");
+             box.make_dir("/media/ob/ob/linked/lib/systemd");
+             box.make_symlink("../../../../../../sbin/init.sysvinit",
+                              "/media/ob/ob/linked/lib/systemd/systemd");
+         },
+         "holds no init program"},
+        {"dirinit",
+         [](ObinitBox& box) {
+             box.add_image("dirinit", "");
+             box.make_dir("/media/ob/ob/dirinit/sbin/init");
+         },
+         "holds no init program"},
+        {"usr",
+         [](ObinitBox& box) {
+             box.write_file("/usr/sbin/init", "flash program");
+             box.make_symlink("/usr", "/media/ob/ob/usr");
+         },
+         "lies outside /media/ob/ob"},
+        {"up",
+         [](ObinitBox& box) {
+             box.add_image("img1", "/sbin/init");
+             box.make_symlink("img1/../../bin", "/media/ob/ob/up");
+         },
+         "lies outside /media/ob/ob"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ObinitBox box;
+        box.write_file("/media/ob/swapfile", "swap");
+        c.arrange(box);
+        box.write_file("/media/ob/obboot.ini", c.name + "\n");
+        EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
+        EXPECT_FALSE(box.called(R"(mount("/media/ob", )") || box.called("chroot(") ||
+                     box.called("chdir("));
+        EXPECT_TRUE(box.printed("Orbiel is booting Image " + c.name +
+                                " ...\nOrbiel: image directory /media/ob/ob/" + c.name + " " +
+                                c.message + "\nOrbiel is booting Flash instead ...\n"));
+        EXPECT_TRUE(box.called(R"(swapon("/media/ob/swapfile", SWAP_FLAG_PREFER))"));
+    }
+    // An init kept as a link inside the image (absolute, as images have it)
+    // counts, and so does a link to an image in the same directory.
+    ObinitBox box;
+    box.add_image("img1", "/lib/systemd/systemd");
+    box.make_symlink("/lib/systemd/systemd", "/media/ob/ob/img1/sbin/init");
+    box.make_symlink("img1", "/media/ob/ob/alias");
+    box.write_file("/media/ob/obboot.ini", "alias");
+    EXPECT_EQ(box.boot().program, "/lib/systemd/systemd");
+}
+
+// Process 1 given a maintenance command (say on the kernel command line)
+// does its work and goes on with the flash's init, without the command.
+TEST(Mends, ProcessOneNeverExitsAfterAMaintenanceCommand) {
+    for (const char* command : {"start", "911", "link"}) {
+        SCOPED_TRACE(command);
+        ObinitBox box;
+        const ob_test::Outcome run = box.boot({command});
+        EXPECT_EQ(run.program, "/sbin/init.sysvinit");
+        EXPECT_EQ(run.argv, Calls{"/sbin/init"});
+        EXPECT_FALSE(box.called("exit("));
+        EXPECT_FALSE(box.printed("booting failed"));
+    }
+    // Only where there is no init at all does process 1 end.
+    ObinitBox bare;
+    bare.unlink("/sbin/init.sysvinit");
+    EXPECT_EQ(bare.boot({"start"}).exit_status, 0);
+    EXPECT_TRUE(bare.printed("\nOrbiel booting failed :-(\n\n"));
+    EXPECT_EQ(bare.calls_starting("execve("), Calls{R"(execve("/sbin/init"))"});
+}
+
+// No file that obinit reads as content makes it wait: a FIFO under its name
+// counts as missing.
+TEST(Mends, FifosUnderControlFileNamesAreSkippedWithoutWaiting) {
+    ObinitBox box;
+    box.make_fifo("/media/ob/obboot.ini");
+    box.make_fifo("/etc/videomode");
+    box.write_file("/proc/stb/video/videomode", "");
+    box.make_fifo("/media/ob/.obbootcolor");
+    box.write_file("/proc/stb/avs/0/colorformat", "rgb\n");
+    box.make_fifo("/media/ob/.obmask");
+    box.write_file("/proc/stb/ir/rc/mask2", "");
+    EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
+    EXPECT_TRUE(box.printed("Orbiel is booting Image Flash ...\n"));
+    EXPECT_FALSE(box.printed("writing videomode"));
+    EXPECT_EQ(box.read_file("/proc/stb/avs/0/colorformat"), std::string("rgb\0", 4))
+        << "the driver's own value, written back";
+    EXPECT_EQ(box.read_file("/proc/stb/ir/rc/mask2"), "");
+
+    ObinitBox image;  // a FIFO as the command line of an image root
+    image.write_file("/.obinfo", "image");
+    image.make_fifo("/proc/cmdline");
+    EXPECT_EQ(image.boot().program, "/sbin/init.sysvinit");
+    EXPECT_FALSE(image.called(menu_call));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ const std::string medium_swap = "/media/ob/swapfile                      file\t\
 class MediumBox : public ob_test::Box {
 public:
     MediumBox() {
+        pid = 345;  // run by hand or from a script
         ob_test::started_on(4, "/dev/sda1");
         make_dir("/media/hdd");
         make_dir("/tmp");
