@@ -148,6 +148,7 @@ struct FakeKernel::Impl {
     std::map<std::string, Node> host_nodes;  // host file -> recorded node
     std::vector<FailRule> fail_rules;
     std::map<std::string, int> open_failures;
+    std::map<std::string, int> write_open_failures;
     std::map<void*, size_t> host_maps;
     mode_t mask = 022;
     unsigned long spare_us = 0;
@@ -329,6 +330,9 @@ void FakeKernel::fail(const std::string& prefix, int err, int times) {
 }
 
 void FakeKernel::fail_open(const std::string& path, int err) { impl_->open_failures[path] = err; }
+void FakeKernel::fail_open_for_writing(const std::string& path, int err) {
+    impl_->write_open_failures[path] = err;
+}
 
 void FakeKernel::add_mount(const std::string& target) { impl_->tree.add_mount(target); }
 
@@ -355,6 +359,9 @@ int FakeKernel::open(const char* path, int flags, mode_t mode) {
     for (const std::string& name : {std::string(path), r.box}) {
         auto failure = impl_->open_failures.find(name);
         if (failure != impl_->open_failures.end()) return fail_with(failure->second);
+        failure = impl_->write_open_failures.find(name);
+        if (failure != impl_->write_open_failures.end() && (flags & O_ACCMODE) != O_RDONLY)
+            return fail_with(failure->second);
     }
     if (console) {
         auto e = impl_->console();

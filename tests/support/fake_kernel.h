@@ -121,6 +121,8 @@ public:
     // Makes open() of this box path fail with err (the path as passed, or
     // the same path inside the root of the time).
     void fail_open(const std::string& path, int err);
+    // The same for opens that ask to write (a file on a read-only medium).
+    void fail_open_for_writing(const std::string& path, int err);
     // Declares target (a box path) as mounted already, e.g. "/dev" when the
     // kernel mounted devtmpfs itself; only umount looks at it.
     void add_mount(const std::string& target);
