@@ -41,6 +41,7 @@ bool read_settings() {
     const bool foreign_manager = ob::path_exists(ob::foreign_manager_file);
     // Written by tools outside Orbiel; the menu clears it at every start.
     if (ob::path_exists(ob::stale_boot_file)) ob::kernel().unlink(ob::stale_boot_file);
+    remove_stale_selection();
     return foreign_manager;
 }
 

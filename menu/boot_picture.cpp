@@ -17,7 +17,8 @@ namespace {
 
 constexpr size_t picture_path_size = 256;
 
-// Formats a picture path; false when it does not fit or names nothing.
+// Formats a picture path; false when it does not fit or names no regular
+// file (the decoders open it blocking: a FIFO there would hold the menu).
 bool existing_path(char* path, const char* format, ...) __attribute__((format(printf, 2, 3)));
 bool existing_path(char* path, const char* format, ...) {
     va_list args;
@@ -25,7 +26,7 @@ bool existing_path(char* path, const char* format, ...) {
     int n = vsnprintf(path, picture_path_size, format, args);
     va_end(args);
     if (n < 0 || static_cast<size_t>(n) >= picture_path_size) return false;
-    return ob::path_exists(path);
+    return ob::is_regular_file(path);
 }
 
 // The framebuffer picture a root keeps, the model's own before the plain one.

@@ -7,14 +7,21 @@ namespace orbiel {
 
 int menu_timeout = 10;
 int64_t deadline = 0;
+int64_t stage_end = 0;
 int shown_remaining = 0;
 
 namespace {
 int64_t milliseconds_left() { return deadline - ob::kernel().monotonic_ms(); }
 }  // namespace
 
+void start_countdown() {
+    stage_end = ob::kernel().monotonic_ms() + longest_stage_ms;
+    renew_deadline();
+}
+
 void renew_deadline() {
     deadline = ob::kernel().monotonic_ms() + static_cast<int64_t>(menu_timeout) * 1000;
+    if (deadline > stage_end) deadline = stage_end;
 }
 
 bool deadline_passed() { return milliseconds_left() <= 0; }

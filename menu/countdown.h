@@ -14,12 +14,20 @@ namespace orbiel {
 extern int menu_timeout;
 // When the current stage times out (monotonic milliseconds).
 extern int64_t deadline;
+// No renewal moves the deadline past this (monotonic milliseconds).
+extern int64_t stage_end;
 // Remaining seconds last drawn by the bar; 0 before the first drawing and
 // deliberately not reset between the two stages.
 extern int shown_remaining;
 
-// Any input event restarts the time-out.
+// Starts a stage's time-out: menu_timeout seconds from now, and the latest
+// end of the stage, longest_stage_ms from now, which no renewal passes.
+void start_countdown();
+// Restarts the time-out after a key (see renews_timeout in input.h), never
+// beyond the stage's latest end: a remote that keeps sending keys by itself
+// must not hold the box in the menu for good.
 void renew_deadline();
+constexpr int64_t longest_stage_ms = 10 * 60 * 1000;
 bool deadline_passed();
 // Whole seconds left, rounded up: menu_timeout right after a renewal, 0 once
 // the deadline has passed.

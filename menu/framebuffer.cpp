@@ -18,14 +18,20 @@ bool read_variable_info() {
 }
 
 bool put_mode(int width, int height) {
-    var_screeninfo.xres = var_screeninfo.xres_virtual = static_cast<__u32>(width);
-    var_screeninfo.yres = var_screeninfo.yres_virtual = static_cast<__u32>(height);
-    var_screeninfo.bits_per_pixel = 32;
-    var_screeninfo.red = {0, 8, 0};
-    var_screeninfo.green = {8, 8, 0};
-    var_screeninfo.blue = {16, 8, 0};
-    var_screeninfo.transp = {24, 8, 0};
-    return ob::kernel().ioctl(fb, FBIOPUT_VSCREENINFO, &var_screeninfo) >= 0;
+    struct fb_var_screeninfo wanted = var_screeninfo;
+    wanted.xres = wanted.xres_virtual = static_cast<__u32>(width);
+    wanted.yres = wanted.yres_virtual = static_cast<__u32>(height);
+    wanted.bits_per_pixel = 32;
+    wanted.red = {0, 8, 0};
+    wanted.green = {8, 8, 0};
+    wanted.blue = {16, 8, 0};
+    wanted.transp = {24, 8, 0};
+    const bool granted = ob::kernel().ioctl(fb, FBIOPUT_VSCREENINFO, &wanted) >= 0;
+    // Drawing and the tear-down go by the mode the driver reports, whatever
+    // it made of the request: a refused request leaves the old mode, not the
+    // size and depth asked for.
+    if (!read_variable_info()) var_screeninfo = granted ? wanted : var_screeninfo;
+    return granted;
 }
 
 void unmap_framebuffer() {

@@ -29,8 +29,9 @@ bool read_fixed_info();
 bool read_variable_info();
 
 // Requests width x height at 32 bits per pixel (red, green, blue, alpha in
-// bytes 0..3) with FBIOPUT_VSCREENINFO; the driver's answer lands in
-// var_screeninfo. False when the driver refuses.
+// bytes 0..3) with FBIOPUT_VSCREENINFO, then reads back the mode the driver
+// reports into var_screeninfo, granted or refused. False when the driver
+// refuses. The fixed information is the caller's to read again.
 bool put_mode(int width, int height);
 
 // Maps the whole framebuffer memory (the fixed information's length) into

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -51,11 +52,43 @@ void numbered_label(const std::string& name, const char* description, char* labe
     snprintf(label, label_size, "%s (%.*s)", name.c_str(), room, description);
 }
 
+// The selection file holds the name up to its first blank, and obinit reads
+// it up to a blank or a line end: an image whose name holds one of these
+// could be chosen but would never boot (another image or Flash would).
+constexpr const char* unwritable_name_chars = " \t\r\n";
+
+// The name as one log line: the characters that keep it from the list
+// written as C escapes.
+std::string printable_name(const std::string& name) {
+    std::string text;
+    for (char c : name) {
+        switch (c) {
+            case '\t':
+                text += "\\t";
+                break;
+            case '\r':
+                text += "\\r";
+                break;
+            case '\n':
+                text += "\\n";
+                break;
+            default:
+                text += c;
+        }
+    }
+    return text;
+}
+
 bool take_image(const std::string& name, char* label) {
     char info_path[info_path_size];
     int n = snprintf(info_path, sizeof info_path, ob::image_info_format, name.c_str());
     if (n < 0 || static_cast<size_t>(n) >= sizeof info_path) return false;
     if (!ob::path_exists(info_path)) return false;
+    if (name.find_first_of(unwritable_name_chars) != std::string::npos) {
+        ob::printf_to(2, "%s/%s: image name holds a blank, tab or line end, not listed\n",
+                      ob::images_dir, printable_name(name).c_str());
+        return false;
+    }
     if (is_numbered_image(name)) {
         char description[info_read_limit + 1];
         read_description(info_path, description, sizeof description);
@@ -99,11 +132,47 @@ void scan_images() {
     qsort(image_table[1], static_cast<size_t>(image_count), label_size, compare_labels);
 }
 
+void remove_stale_selection() {
+    struct stat st;
+    if (ob::kernel().lstat(selection_temporary, &st) == 0) ob::kernel().unlink(selection_temporary);
+}
+
+namespace {
+
+bool write_all(int fd, const char* text, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ob::kernel().write(fd, text, length);
+        if (n <= 0) return false;
+        text += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+// The new content goes into a temporary next to the file, reaches the disk,
+// and only then replaces the file by a rename: a power cut at any moment
+// leaves the old name or the new one, never an empty or partial file. The
+// medium's journal keeps the rename itself whole.
 void write_selection(const char* text) {
-    int fd = ob::kernel().open(ob::selection_file, O_WRONLY | O_TRUNC);
-    if (fd < 0) return;
-    ob::print_to(fd, text);
+    struct stat old;
+    if (ob::kernel().stat(ob::selection_file, &old) != 0 || !S_ISREG(old.st_mode)) return;
+    remove_stale_selection();
+    const int fd = ob::kernel().open(selection_temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                                     old.st_mode & 07777);
+    if (fd < 0) {
+        ob::print_error(selection_temporary);
+        return;
+    }
+    const bool written = write_all(fd, text, strlen(text)) && ob::kernel().fsync(fd) == 0;
     ob::kernel().close(fd);
+    if (!written || ob::kernel().rename(selection_temporary, ob::selection_file) != 0) {
+        ob::print_error(ob::selection_file);
+        ob::kernel().unlink(selection_temporary);
+        return;
+    }
+    ob::kernel().sync();
 }
 
 void entry_name(int k, char* name, size_t size) {

@@ -29,7 +29,19 @@ void describe_device(int fd) {
     if (ob::kernel().ioctl(fd, EVIOCGID, &id) < 0) ob::print_error("evdev ioctl");
 }
 
+// The keys the PIN stage and the selection stage know.
+constexpr int remote_keys[] = {KEY_ESC, KEY_1,     KEY_2,     KEY_3,    KEY_4,    KEY_5,
+                               KEY_6,   KEY_7,     KEY_8,     KEY_9,    KEY_0,    KEY_ENTER,
+                               KEY_UP,  KEY_LEFT,  KEY_RIGHT, KEY_DOWN, KEY_EXIT, KEY_OK,
+                               KEY_RED, KEY_GREEN, KEY_YELLOW};
+
 }  // namespace
+
+bool renews_timeout(int read_key_result) {
+    for (int code : remote_keys)
+        if (code == read_key_result) return true;
+    return false;
+}
 
 int open_input_devices() {
     for (int i = 0; i < input_device_count; ++i) {

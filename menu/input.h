@@ -20,6 +20,15 @@ extern struct input_event RCevent;
 constexpr int no_input = -1;     // no device delivered an event
 constexpr int other_input = -2;  // events arrived, the deciding one was not a key release
 
+// Whether what read_key returned counts as the user's doing and restarts a
+// stage's time-out: only the release of a key of the remote that the menu
+// knows (digits, colour keys, arrows, OK, ENTER, EXIT, ESC). Not the
+// synchronisation, movement, absolute and miscellaneous events that arrive
+// with every key and that a mouse or a chattering receiver sends without
+// end, not presses or auto-repeats (a stuck key), not other key codes (mouse
+// buttons, noise decoded as a code). Each key stroke counts once.
+bool renews_timeout(int read_key_result);
+
 int open_input_devices();
 // One event from each open device; the highest slot with an event decides.
 int read_key();

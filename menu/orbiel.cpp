@@ -62,7 +62,8 @@ bool take_argument(const argument_kind& kind, const char* arg) {
         return false;
     }
     const bool fits = full.size() < path_size && strlen(arg) < name_size;
-    if (!fits || !ob::path_exists(full.c_str())) {
+    // Only a regular file: the decoder and FreeType open it blocking.
+    if (!fits || !ob::is_regular_file(full.c_str())) {
         ob::printf_to(1, "%s not found, sorry!\n", full.c_str());
         ob::print_to(1, separator_line);
         return false;

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "boot_picture.h"
+#include "control_file.h"
 #include "countdown.h"
 #include "image_list.h"
 #include "input.h"
@@ -163,25 +164,22 @@ int gcheck(const char* stored, int value) {
 }
 
 bool pin_stage() {
-    int fd = ob::kernel().open(ob::lock_file, O_RDWR);
-    if (fd < 0) return true;
+    // The lock holds whenever a lock file is there, also on a medium mounted
+    // read-only; the digest is only read. A file that cannot be read keeps an
+    // empty digest, which no PIN matches. Anything but a regular file (a FIFO
+    // would hold the menu) is no lock file.
+    if (!ob::is_regular_file(ob::lock_file)) return true;
     char currentpin[33] = {};
-    size_t got = 0;
-    while (got < 32) {
-        ssize_t n = ob::kernel().read(fd, currentpin + got, 32 - got);
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    ob::kernel().close(fd);
+    ob::read_control_file(ob::lock_file, currentpin, sizeof currentpin, 32);
 
     draw_band_and_header();
     draw_pin_field(PinField::idle);
-    renew_deadline();
+    start_countdown();
     Entry entry;
     while (!deadline_passed()) {
         int code = read_key();
         Outcome outcome = Outcome::go_on;
-        if (code != no_input) {
+        if (renews_timeout(code)) {
             renew_deadline();
             outcome = act_on_key(code, entry, currentpin);
         }

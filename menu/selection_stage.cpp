@@ -1,5 +1,6 @@
 #include "selection_stage.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "countdown.h"
@@ -74,22 +75,26 @@ void select_entry(Stage& stage, int e, const char* message) {
     stage.current = e;
 }
 
-// OK boots the highlighted entry, writing it as the new choice unless it is
-// the preselected one; EXIT and the time-out take the highlight back to the
-// preselected entry and boot that.
+// OK boots the highlighted entry, writing it as the new choice unless the
+// selection file names it already; EXIT and the time-out take the highlight
+// back to the preselected entry and leave the file as it is. When the stored
+// name matches no entry (a carriage return after it, an image not listed),
+// Flash is preselected while obinit would boot the stored name: OK on Flash
+// then writes "Flash", so that Flash boots as chosen.
 void end_stage(Stage& stage, Ending ending) {
     const bool keep = ending == Ending::keep_preselected;
     if (keep) unmark_entry(image_table[stage.current], stage.current);
     const int n = keep ? default_index : stage.current;
-    const bool new_choice = n != default_index;
+    char name[label_size];
+    entry_name(n, name, sizeof name);
+    const bool new_choice = !keep && strcmp(name, stored_selection) != 0;
     mark_chosen(n, new_choice && stage.foreign_manager ? white : green);
     ob::printf_to(2, "OK   - booting %i %s\n", n, image_table[n]);
     if (keep) ob::printf_to(2, "EXIT - continue booting %i %s\n", n, image_table[n]);
     ob::print_to(2, short_separator);
     if (new_choice) {
         char selection[label_size + 1];
-        entry_name(n, selection, sizeof selection - 1);
-        strcat(selection, "\n");
+        snprintf(selection, sizeof selection, "%s\n", name);
         write_selection(selection);
     }
     panel_show_name(image_table[n]);
@@ -123,10 +128,10 @@ int selection_stage(bool foreign_manager) {
     stage.current = default_index;
     stage.foreign_manager = foreign_manager;
     panel_show_name(image_table[stage.current]);
-    renew_deadline();
+    start_countdown();
     for (;;) {
         int code = read_key();
-        if (code != no_input) renew_deadline();
+        if (renews_timeout(code)) renew_deadline();
         if (deadline_passed()) {
             end_stage(stage, Ending::keep_preselected);
             return stage.current;

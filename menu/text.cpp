@@ -2,6 +2,7 @@
 
 #include <limits.h>
 
+#include "control_file.h"
 #include "kernel.h"
 #include "pixel.h"
 
@@ -84,7 +85,11 @@ void set_text_size(int size_code) {
 
 FT_Error face_requester(FTC_FaceID face_id, FT_Library lib, FT_Pointer, FT_Face* aface) {
     const char* path = static_cast<const char*>(face_id);
-    const FT_Error failed = FT_New_Face(lib, ob::kernel().host_path(path).c_str(), 0, aface);
+    // FreeType opens the file itself, blocking: a FIFO or device under the
+    // font's name would hold the menu, so only a regular file is handed on.
+    const FT_Error failed = ob::is_regular_file(path)
+                                ? FT_New_Face(lib, ob::kernel().host_path(path).c_str(), 0, aface)
+                                : static_cast<FT_Error>(FT_Err_Cannot_Open_Resource);
     if (failed != 0) ob::printf_to(1, "Freetype <Schrift \"%s\" fehlgeschlagen>\n", path);
     return failed;
 }

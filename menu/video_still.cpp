@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "control_file.h"
 #include "kernel.h"
 
 namespace orbiel {
@@ -122,7 +123,7 @@ void feed_decoder(int picture, int video, size_t size) {
 }  // namespace
 
 int showiframe(const char* path) {
-    int picture = ob::kernel().open(path, O_RDONLY);
+    int picture = ob::open_regular_file(path);  // never waits on a FIFO
     if (picture < 0) {
         ob::print_error(path);
         return 4;

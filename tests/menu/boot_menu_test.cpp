@@ -3,6 +3,9 @@
 // scripted remote and a virtual clock.
 #include "boot_menu.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <set>
 
 #include "image_list.h"
@@ -176,6 +179,153 @@ TEST_F(BootMenuTest, OkOnAnotherEntryWritesItsNameOnly) {
     }
 }
 
+TEST_F(BootMenuTest, StoredNameMatchingNoEntryPreselectsFlashAndOkOnFlashWritesFlash) {
+    image("img2");
+    image("img3");
+    kernel.make_dir(std::string(ob::images_dir) + "/img13");  // no .obinfo: not listed
+    const struct {
+        std::string stored;
+        int key;  // 0: wait for the time-out
+        std::string after;
+    } rows[] = {
+        {"img2\r\n", KEY_OK, "Flash\n"},  // obinit would boot img2 after all
+        {"img13\n", KEY_ENTER, "Flash\n"}, {"img2\r\n", KEY_EXIT, "img2\r\n"},
+        {"img13\n", KEY_ESC, "img13\n"},   {"img13\n", 0, "img13\n"},
+        {"Flash\n", KEY_OK, "Flash\n"},  // already stored: nothing written
+        {"img3\n", KEY_ENTER, "img3\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored + " " + std::to_string(row.key));
+        selection(row.stored);
+        kernel.stdout_text.clear();
+        kernel.stderr_text.clear();
+        kernel.calls.clear();
+        if (row.key != 0) press(elapsed_ms() + 300, static_cast<uint16_t>(row.key));
+        run();
+        const bool preselected_flash = row.stored != "img3\n";
+        EXPECT_TRUE(logged(preselected_flash ? "boot: 0 named: " : "boot: 2 named: "));
+        EXPECT_EQ(
+            kernel.stderr_text.rfind(
+                preselected_flash ? "OK   - booting 0 Flash\n" : "OK   - booting 2 img3\n", 0),
+            0u);
+        EXPECT_EQ(selection(), row.after);
+        EXPECT_EQ(kernel.calls_starting("rename(").size(), row.after != row.stored ? 1u : 0u);
+    }
+}
+
+TEST_F(BootMenuTest, NamesThatCannotBeWrittenBackAreLeftOutWithTheReason) {
+    for (const char* name : {"my img", "tab\timg", "cr\rimg", "lf\nimg", "img_ok"})
+        image(name);
+    press(300, KEY_EXIT);
+    run();
+    EXPECT_EQ(image_count, 1);
+    EXPECT_TRUE(logged("0: Flash\n1: img_ok\n" + separator));
+    for (const char* shown : {"my img", "tab\\timg", "cr\\rimg", "lf\\nimg"})
+        EXPECT_NE(kernel.stderr_text.find(std::string("/media/ob/ob/") + shown +
+                                          ": image name holds a blank, tab or line end, not "
+                                          "listed\n"),
+                  std::string::npos)
+            << shown;
+}
+
+// The new name goes to a temporary that reaches the disk before it replaces
+// the file, so a power cut leaves the old or the new name, never a part.
+TEST_F(BootMenuTest, OkReplacesTheSelectionFileThroughATemporaryThatReachesTheDiskFirst) {
+    const std::string temporary = "/media/ob/obboot.ini.obnew";
+    image("img_a");
+    selection("Flash\n");
+    kernel.make_fifo(temporary);  // left by a cut; a FIFO would hold a blocking open
+    press(300, KEY_1);
+    press(600, KEY_OK);
+    run();
+    EXPECT_EQ(selection(), "img_a\n");
+    EXPECT_FALSE(kernel.exists(temporary));
+    const std::vector<std::string> durable = {
+        "fsync(\"" + temporary + "\")",
+        "rename(\"" + temporary + "\", \"" + ob::selection_file + "\")", "sync()"};
+    std::vector<std::string> seen;
+    for (const std::string& call : kernel.calls)
+        if (std::find(durable.begin(), durable.end(), call) != durable.end()) seen.push_back(call);
+    EXPECT_EQ(seen, durable);
+    // Cut before the rename: the old name stays, and no temporary.
+    for (const char* failing : {"fsync(", "rename("}) {
+        SCOPED_TRACE(failing);
+        selection("img_a\n");
+        kernel.fail(failing, EIO, 1);
+        press(elapsed_ms() + 300, KEY_0);
+        press(elapsed_ms() + 600, KEY_OK);
+        run();
+        EXPECT_EQ(selection(), "img_a\n");
+        EXPECT_FALSE(kernel.exists(temporary));
+        EXPECT_NE(kernel.stderr_text.find(ob_test::error_line(ob::selection_file, EIO)),
+                  std::string::npos);
+    }
+    // A stale temporary from an earlier cut goes at the start, whatever the choice.
+    kernel.write_file(temporary, "img");
+    press(elapsed_ms() + 300, KEY_EXIT);
+    run();
+    EXPECT_FALSE(kernel.exists(temporary));
+}
+
+// Nothing on the medium is opened in a way that waits: FIFOs under the names
+// of the files the menu reads count as missing, and the menu runs to its end.
+TEST_F(BootMenuTest, FifosUnderTheMediumsFileNamesCountAsMissing) {
+    image("img_a");
+    kernel.make_fifo("/media/ob/ob/1/.obinfo");
+    for (const char* name : {ob::selection_file, ob::timeout_file, ob::progress_file, ob::lock_file,
+                             ob::foreign_manager_file})
+        kernel.make_fifo(name);
+    kernel.make_fifo("/media/ob/ob/img_a/usr/share/bootlogo.mvi");
+    kernel.make_fifo("/media/ob/ob/img_a/boot/bootlogo-dm900.jpg");
+    put_picture("/media/ob/ob/img_a/boot/bootlogo.jpg");
+    press(300, KEY_1);
+    press(600, KEY_OK);
+    run();
+    EXPECT_TRUE(
+        logged("0: Flash\n1: img_a\n" + separator + "from: 1 images boot: 0 named: Flash\n"));
+    EXPECT_TRUE(logged("Menu timeout 10 sec\nPicture"));  // no bar
+    EXPECT_EQ(kernel.stderr_text,
+              "1 - selected 1 img_a\nOK   - booting 1 img_a\n" + short_separator);
+    EXPECT_EQ(kernel.calls_starting("fork()").size(), 0u);
+    EXPECT_EQ(count(0, 0, 180, 719, barcolor), 0);  // the plain boot picture covers the menu
+    struct stat st;
+    ASSERT_EQ(kernel.lstat(ob::selection_file, &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));  // not replaced by a file
+}
+
+// The time-out is renewed only by keys: a device that keeps sending other
+// events, key presses, repeats or unknown codes does not hold the menu, and a
+// device that keeps sending known keys holds it for ten minutes at most.
+TEST_F(BootMenuTest, OnlyKeysRenewTheTimeOutAndNoStageLastsBeyondTenMinutes) {
+    const struct {
+        const char* what;
+        uint16_t type, code;
+        int32_t value;
+        int64_t ends_ms;
+    } rows[] = {
+        {"mouse movement", EV_REL, REL_X, 3, 11000},
+        {"touch position", EV_ABS, ABS_X, 100, 11000},
+        {"scan codes", EV_MSC, MSC_SCAN, 0x1234, 11000},
+        {"synchronisation", EV_SYN, SYN_REPORT, 0, 11000},
+        {"a stuck key", EV_KEY, KEY_UP, 2, 11000},
+        {"a mouse button", EV_KEY, BTN_LEFT, 0, 11000},
+        {"an unknown code", EV_KEY, KEY_MENU, 0, 11000},
+        {"a chattering remote", EV_KEY, KEY_5, 0, 10 * 60 * 1000 + 1000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        // A fresh device each row: what is still queued is not for the next.
+        auto& chatter =
+            kernel.add_device("/dev/input/event6", std::make_unique<ob_test::FakeInputDevice>());
+        const int64_t begin = elapsed_ms();
+        for (int64_t t = 0; t < 15 * 60 * 1000; t += 2000)
+            chatter.event(start_ms + begin + t, row.type, row.code, row.value);
+        run();
+        EXPECT_EQ(elapsed_ms() - begin, row.ends_ms);
+        EXPECT_EQ(selection(), "");
+    }
+}
+
 // ---- The time-out bar ----
 
 TEST_F(BootMenuTest, BarIsFullAtTheStartAndYellowFromThreeSecondsOn) {
@@ -221,6 +371,39 @@ TEST_F(BootMenuTest, BootPictureOfTheChosenImageGoesToDecoderAndScreen) {
     EXPECT_EQ(kernel.calls_starting("fork()").size(), 1u);
     EXPECT_EQ(label_pixels(1, green), 0);  // the JPEG covers the menu
     EXPECT_EQ(count(0, 0, 180, 719, barcolor), 0);
+}
+
+TEST_F(BootMenuTest, FlashBootsWithTheFlashRootsOwnPictures) {
+    struct VideoDecoder : ob_test::FakeDevice {
+        int ioctl(unsigned long, void*) override { return 0; }
+    };
+    image("img_a");
+    selection("img_a\n");
+    kernel.add_device("/dev/dvb/adapter0/video0", std::make_unique<VideoDecoder>());
+    kernel.write_file("/usr/share/bootlogo.mvi", std::string("\0\0\1\xb3", 4));
+    // The image's own pictures are not the flash image's.
+    put_picture("/media/ob/ob/img_a/boot/bootlogo.jpg", 1920, 1080);
+    const struct {
+        const char* model_picture;  // nullptr: only the plain one
+        bool plain_picture;
+        unsigned shown_width;  // 1280: the menu's screen, no picture
+    } rows[] = {
+        {"/boot/bootlogo-dm900.jpg", true, 1366}, {nullptr, true, 1400}, {nullptr, false, 1280}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown_width);
+        kernel.unlink("/boot/bootlogo-dm900.jpg");
+        kernel.unlink("/boot/bootlogo.jpg");
+        if (row.model_picture != nullptr) put_picture(row.model_picture, 1366, 768);
+        if (row.plain_picture) put_picture("/boot/bootlogo.jpg", 1400, 800);
+        kernel.calls.clear();
+        press(elapsed_ms() + 300, KEY_0);
+        press(elapsed_ms() + 600, KEY_OK);
+        run();
+        EXPECT_EQ(selection(), "Flash\n");
+        EXPECT_EQ(kernel.calls_starting("fork()").size(), 1u);  // the flash root's still
+        EXPECT_EQ(screen->xres(), row.shown_width);
+        selection("img_a\n");
+    }
 }
 
 TEST_F(BootMenuTest, PreviewDrawsTheWholeScreenWithoutReadingKeys) {

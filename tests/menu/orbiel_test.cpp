@@ -68,7 +68,12 @@ TEST_F(EntryTest, RefusedArgumentsEndTheProgramBeforeTheFramebuffer) {
         {{"mine.jpg", "font.otf"}, "Only ttf supported as font, sorry!\n"},
         {{"mine.jpg", "none.ttf"}, "/media/ob/fonts/none.ttf not found, sorry!\n"},
         {{"mine.jpg", long_font}, "/media/ob/fonts/" + long_font + " not found, sorry!\n"},
+        // Only regular files: the decoder and FreeType would wait on a FIFO.
+        {{"fifo.jpg"}, "/media/ob/logos/fifo.jpg not found, sorry!\n"},
+        {{"mine.jpg", "fifo.ttf"}, "/media/ob/fonts/fifo.ttf not found, sorry!\n"},
     };
+    kernel.make_fifo(std::string(ob::logo_dir) + "fifo.jpg");
+    kernel.make_fifo(std::string(ob::font_dir) + "fifo.ttf");
     for (const auto& c : cases)
         EXPECT_EQ(run(c.args), c.message + dashes);
     EXPECT_EQ(screen->opens, 0);
@@ -119,6 +124,10 @@ TEST_F(EntryTest, SetUpFailuresAreReported) {
               "Freetype <FTC_Manager_LookupFace fehlgeschlagen. Fehler: 0x01>\n");
     EXPECT_EQ(fbmem, nullptr);  // the mapping is released
     EXPECT_EQ(error, 1);
+    kernel.make_fifo(ob::default_font);  // never handed to FreeType, which would wait on it
+    EXPECT_EQ(run(),
+              "Freetype <Schrift \"/media/ob/fonts/orbiel.ttf\" fehlgeschlagen>\n"
+              "Freetype <FTC_Manager_LookupFace fehlgeschlagen. Fehler: 0x01>\n");
     EXPECT_EQ(screen->closes, screen->opens);
 }
 
@@ -141,6 +150,58 @@ TEST_F(EntryTest, NormalRunClearsTheScreenAndRestoresTheModeAndPreviewLeavesTheP
     EXPECT_EQ(screen->pixel(180, 719), rgba(barcolor));
     EXPECT_NE(screen->pixel(181, 719), rgba(barcolor));
     save_screen("preview_run");
+}
+
+TEST_F(EntryTest, OnlyADriverGrantingEightBitsGetsThePalette) {
+    add_font("orbiel.ttf");
+    const std::vector<uint16_t> red = {0xFF00, 0,      0, 0,      0xFF00, 0,      0xE800,
+                                       0xFF00, 0xB000, 0, 0x5000, 0,      0x5000, 0};
+    const std::vector<uint16_t> green = {0xFF00, 0,      0,      0x8000, 0xC000, 0xD000, 0xE800,
+                                         0,      0xB000, 0xFF00, 0x5000, 0,      0x5000, 0x4000};
+    const std::vector<uint16_t> blue = {0xFF00, 0,      0x8000, 0xFF00, 0,      0,      0,
+                                        0,      0xB000, 0,      0x5000, 0x8000, 0x5000, 0xFF00};
+    std::vector<uint16_t> transp(14, 0);
+    transp[11] = transp[12] = 0x80FF;  // entries 12 and 13 are half transparent
+    for (unsigned bpp : {8u, 16u, 32u}) {
+        SCOPED_TRACE(bpp);
+        add_framebuffer().grant_bpp = bpp;
+        run();
+        EXPECT_EQ(requests(FBIOPUTCMAP), bpp == 8 ? 1u : 0u);
+        if (bpp != 8) continue;
+        EXPECT_EQ(screen->cmap_start, 1u);
+        EXPECT_EQ(screen->cmap_red, red);
+        EXPECT_EQ(screen->cmap_green, green);
+        EXPECT_EQ(screen->cmap_blue, blue);
+        EXPECT_EQ(screen->cmap_transp, transp);
+    }
+}
+
+// A picture mode the driver refuses leaves the mode it reports: the drawing
+// and the tear-down go by that, not by the size and depth asked for.
+TEST_F(EntryTest, ARefusedPictureModeLeavesTheModeTheDriverReports) {
+    struct NarrowDriver : ob_test::FakeFramebuffer {
+        NarrowDriver() : FakeFramebuffer(1280, 720, 32) {}
+        int ioctl(unsigned long request, void* arg) override {
+            if (request == FBIOPUT_VSCREENINFO &&
+                static_cast<fb_var_screeninfo*>(arg)->xres > 1280) {
+                errno = EINVAL;
+                return -1;
+            }
+            return FakeFramebuffer::ioctl(request, arg);
+        }
+    };
+    screen = &kernel.add_device("/dev/fb0", std::make_unique<NarrowDriver>());
+    add_font("orbiel.ttf");
+    put_picture(ob::default_logo, 1920, 1080);
+    const std::string out = run();
+    EXPECT_EQ(out.find("fehlgeschlagen"), std::string::npos);  // the tear-down's mode is granted
+    EXPECT_NE(kernel.stderr_text.find("Framebuffer: <FBIOPUT_VSCREENINFO fehlgeschlagen>\n"),
+              std::string::npos);
+    EXPECT_EQ(var_screeninfo.xres * 10000 + var_screeninfo.yres, 12800720u);
+    EXPECT_EQ(var_screeninfo.bits_per_pixel, 32u);
+    EXPECT_EQ(requests(FBIOPUT_VSCREENINFO), 3u);  // set-up, refused picture, tear-down
+    const uint8_t* mem = screen->memory();
+    EXPECT_TRUE(std::all_of(mem, mem + screen->memory_size(), [](uint8_t b) { return b == 0; }));
 }
 
 }  // namespace

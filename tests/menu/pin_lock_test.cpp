@@ -115,4 +115,49 @@ TEST_F(PinStageTest, ExitAndTimeOutLeaveWithTheStoredChoice) {
     EXPECT_EQ(remote->closes, 2);
 }
 
+// The lock holds whenever a lock file is there, also when the medium does not
+// let it open for writing; ENTER and ESC act as OK and EXIT. Anything but a
+// regular file under the name is no lock (a FIFO would hold the menu).
+TEST_F(PinStageTest, LockHoldsOnAReadOnlyMediumAndEnterAndEscActAsOkAndExit) {
+    const std::string list_exit = "OK   - booting 1 img_a\nEXIT - continue booting 1 img_a\n";
+    const std::string pin_exit = "EXIT without PIN - continue booting\n";
+    const struct {
+        const char* what;
+        const char* lock;  // "fifo", "dir" or a digest
+        bool read_only;
+        const char* typed;  // then ENTER; nullptr: nothing typed
+        std::string log;
+    } rows[] = {
+        {"read-only, right PIN", md5_1234, true, "1234", list_exit + short_separator},
+        {"read-only, ESC", md5_1234, true, nullptr, pin_exit + short_separator},
+        {"writable, right PIN", md5_1234, false, "1234", list_exit + short_separator},
+        {"a FIFO is no lock", "fifo", false, nullptr, list_exit + short_separator},
+        {"a directory is no lock", "dir", false, nullptr, list_exit + short_separator},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        kernel.unlink(ob::lock_file);
+        kernel.rmdir(ob::lock_file);
+        if (std::string(row.lock) == "fifo")
+            kernel.make_fifo(ob::lock_file);
+        else if (std::string(row.lock) == "dir")
+            kernel.make_dir(ob::lock_file);
+        else
+            lock(row.lock);
+        if (row.read_only) kernel.fail_open_for_writing(ob::lock_file, EROFS);
+        kernel.stderr_text.clear();
+        int64_t at = elapsed_ms();
+        if (row.typed != nullptr) {
+            for (const char* c = row.typed; *c != '\0'; ++c)
+                press(at += 300, static_cast<uint16_t>(KEY_1 + (*c - '1')));
+            press(at += 300, KEY_ENTER);
+            at += 1000;  // the green field's second
+        }
+        press(at + 300, KEY_ESC);
+        run();
+        EXPECT_EQ(kernel.stderr_text, row.log);
+        EXPECT_EQ(selection(), "img_a\n");
+    }
+}
+
 }  // namespace
