@@ -147,6 +147,61 @@ def missing_image(box):
     boots_flash(box)
 
 
+# -- hostile media ----------------------------------------------------------------
+
+@scenario("hostile-fifo-selection", needs=["obinit"])
+def hostile_fifo_selection(box):
+    """A FIFO named obboot.ini holds nobody: it counts as missing and Flash boots."""
+    tree = box.new_medium(with_menu=False)
+    os.mkfifo(tree.path("obboot.ini"))
+    tree.image("img1")
+    box.boot(medium_tree=tree, timeout=60)
+    box.console_has("Orbiel is booting Image Flash ...\n")
+    boots_flash(box)
+
+
+@scenario("hostile-no-init", needs=["obinit"])
+def hostile_no_init(box):
+    """A half-copied image without any init program: one line says so and Flash boots,
+    its mount table untouched."""
+    tree = box.new_medium(with_menu=False)
+    tree.file("obboot.ini", "half\n")
+    tree.image("half", init="none")
+    box.boot(medium_tree=tree, timeout=60)
+    box.console_in_order("Orbiel is booting Image half ...\n",
+                         "Orbiel: image directory /media/ob/ob/half holds no init program\n",
+                         "Orbiel is booting Flash instead ...\n")
+    boots_flash(box)
+    box.console_lacks("Continue booting...", "booting failed")
+    box.file_is("/ob/half/etc/fstab", "proc /proc proc defaults 0 0\n")
+
+
+@scenario("hostile-flash-link", needs=["obinit"])
+def hostile_flash_link(box):
+    """An image entry that links to a directory of the flash is refused: Flash boots."""
+    tree = box.new_medium(with_menu=False)
+    tree.file("obboot.ini", "flashetc\n")
+    tree.symlink("ob/flashetc", "/etc")
+    box.boot(medium_tree=tree, timeout=60)
+    box.console_in_order("Orbiel is booting Image flashetc ...\n",
+                         "Orbiel: image directory /media/ob/ob/flashetc lies outside /media/ob/ob\n",
+                         "Orbiel is booting Flash instead ...\n")
+    boots_flash(box)
+    box.console_lacks("Continue booting...")
+
+
+@scenario("hostile-start-pid1", needs=["obinit"])
+def hostile_start_pid1(box):
+    """"start" given to process 1 (on the kernel command line): the remount is done and
+    the flash's init starts, without the command, instead of process 1 exiting."""
+    tree = box.new_medium(with_menu=False)
+    tree.image("img1")
+    box.boot(medium_tree=tree, args=["start"], timeout=60)
+    box.console_in_order("Orbiel remounts only ...\n", "FLASH-INIT pid=1 argv0=/sbin/init args=[]")
+    box.console_has("FLASH-MEDIUM mounted")
+    box.console_lacks("booting failed")
+
+
 # -- the menu -------------------------------------------------------------------
 
 READY = "waiting for input from remote ..."
