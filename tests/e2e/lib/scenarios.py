@@ -527,3 +527,74 @@ def menu_flash(box):
     box.console_has("Orbiel is booting Image Flash ...\n", "FLASH-MEDIUM mounted", "FLASH-SWAP /media/ob/swapfile\n")
     boots_flash(box)
     box.file_is("/obboot.ini", "Flash\n")
+
+
+# -- hostile media in the menu ------------------------------------------------------
+
+def menu_log(box):
+    return (box.run.medium().read("/.oblog") or b"").decode("utf-8", "replace")
+
+
+@scenario("hostile-menu-blank-name", needs=["obinit", "orbiel"])
+def hostile_menu_blank_name(box):
+    """An image whose name holds a blank could be chosen but never booted: the menu leaves
+    it out with the reason in its log; the stored image boots."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "2\n")
+    tree.image("img1")
+    tree.image("my img")
+    box.boot(medium_tree=tree, timeout=120)
+    log = menu_log(box)
+    box.check("/media/ob/ob/my img: image name holds a blank, tab or line end, not listed\n" in log,
+              "the log does not say why 'my img' is left out")
+    box.check("0: Flash\n1: img1\n-" in log and "from: 1 images boot: 1 named: img1\n" in log,
+              "the list is not Flash and img1 alone")
+    boots_image(box, "img1")
+    box.file_is("/obboot.ini", "img1\n")
+
+
+@scenario("hostile-menu-ok-flash", needs=["obinit", "orbiel"])
+def hostile_menu_ok_flash(box):
+    """A stored name that matches no entry (a carriage return after it) preselects Flash;
+    OK on it writes Flash, through a temporary that is gone afterwards, and Flash boots."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\r\n")
+    tree.file(".obtimeout", "30\n")
+    tree.image("img1")
+
+    def interact(s):
+        if not s.log_wait(READY, 120):
+            return
+        s.key("ret")
+        s.log_wait("OK   - booting 0 Flash", 60)
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180)
+    box.check("from: 1 images boot: 0 named: img1\r\n" in menu_log(box), "Flash was not preselected")
+    box.console_has("Orbiel is booting Image Flash ...\n")
+    boots_flash(box)
+    box.file_is("/obboot.ini", "Flash\n")
+    box.check(not box.run.medium().exists("/obboot.ini.obnew"), "the temporary was left on the medium")
+
+
+@scenario("hostile-menu-corrupt-logo", needs=["obinit", "orbiel"])
+def hostile_menu_corrupt_logo(box):
+    """A start logo that does not decode: the decoder's message is logged, the menu is
+    drawn all the same, and the stored image boots after the time-out."""
+    tree = box.new_medium()
+    tree.file("logos/orbiel.jpg", b"\xff\xd8\xff\xe0\x00\x10JFIF\x00" + b"\x5a" * 4096)
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "5\n")
+    tree.image("img1")
+
+    def interact(s):
+        if s.log_wait(READY, 120):
+            s.settle()
+            s.screenshot("menu")
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180)
+    log = menu_log(box)
+    box.check("EXIT - continue booting 1 img1\n" in log, "the menu did not time out into img1")
+    has_colour(box, "menu", YELLOW, label_box(1), "the preselected img1")
+    boots_image(box, "img1")
+    box.file_is("/obboot.ini", "img1\n")
