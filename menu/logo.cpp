@@ -5,8 +5,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <jerror.h>
 #include <jpeglib.h>
 
+#include "control_file.h"
 #include "draw.h"
 #include "framebuffer.h"
 #include "kernel.h"
@@ -19,6 +21,22 @@ namespace {
 
 constexpr JDIMENSION min_width = 1280;
 constexpr JDIMENSION min_height = 720;
+// The largest mode the box's screen takes: the display hardware scales at
+// most an ultra-HD plane to the video output. A larger picture could not be
+// shown, and its mode alone would take more memory than the box can spare.
+constexpr JDIMENSION max_width = 3840;
+constexpr JDIMENSION max_height = 2160;
+// What the decoder may hold at once. A baseline picture is decoded a few
+// lines at a time; a progressive one keeps all its coefficients, which fits
+// for an ultra-HD picture with the usual halved colour planes. Past this the
+// decoder gives up (it has no backing store) instead of growing.
+constexpr long decoder_memory = 32L * 1024 * 1024;
+// A progressive picture comes in about ten scans; each scan is a pass over
+// the whole picture, so thousands of tiny ones would hold the menu for
+// minutes.
+constexpr int max_scans = 100;
+// Bytes read from the file at a time.
+constexpr size_t input_block = 4096;
 
 // A picture the decoder gives up on must not end the menu: the error manager
 // reports the library's message and jumps back to show_jpeg, which releases
@@ -27,6 +45,65 @@ struct decoder_errors {
     jpeg_error_mgr std;
     jmp_buf back;
 };
+
+// The picture's bytes come through the kernel seam from a descriptor, like
+// every other file the menu reads.
+struct descriptor_source {
+    jpeg_source_mgr pub;
+    int fd;
+    bool started;
+    JOCTET block[input_block];
+};
+
+void start_source(j_decompress_ptr cinfo) {
+    reinterpret_cast<descriptor_source*>(cinfo->src)->started = false;
+}
+
+// As the library's own file source does: an empty file is an error, a file
+// that ends early gets an end marker, with a warning, so that what was
+// decoded is shown.
+boolean fill_source(j_decompress_ptr cinfo) {
+    descriptor_source* src = reinterpret_cast<descriptor_source*>(cinfo->src);
+    ssize_t n = ob::kernel().read(src->fd, src->block, sizeof src->block);
+    if (n <= 0) {
+        if (!src->started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->block[0] = 0xFF;
+        src->block[1] = JPEG_EOI;
+        n = 2;
+    }
+    src->pub.next_input_byte = src->block;
+    src->pub.bytes_in_buffer = static_cast<size_t>(n);
+    src->started = true;
+    return TRUE;
+}
+
+void skip_source(j_decompress_ptr cinfo, long count) {
+    jpeg_source_mgr* src = cinfo->src;
+    if (count <= 0) return;
+    while (count > static_cast<long>(src->bytes_in_buffer)) {
+        count -= static_cast<long>(src->bytes_in_buffer);
+        (*src->fill_input_buffer)(cinfo);
+    }
+    src->next_input_byte += count;
+    src->bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+void end_source(j_decompress_ptr) {}
+
+void use_descriptor_source(jpeg_decompress_struct& cinfo, int fd) {
+    descriptor_source* src = static_cast<descriptor_source*>((*cinfo.mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, sizeof(descriptor_source)));
+    src->pub.init_source = start_source;
+    src->pub.fill_input_buffer = fill_source;
+    src->pub.skip_input_data = skip_source;
+    src->pub.resync_to_restart = jpeg_resync_to_restart;
+    src->pub.term_source = end_source;
+    src->pub.bytes_in_buffer = 0;
+    src->pub.next_input_byte = nullptr;
+    src->fd = fd;
+    cinfo.src = &src->pub;
+}
 
 void print_decoder_message(j_common_ptr cinfo) {
     char text[JMSG_LENGTH_MAX];
@@ -37,6 +114,31 @@ void print_decoder_message(j_common_ptr cinfo) {
 [[noreturn]] void leave_decoder(j_common_ptr cinfo) {
     (*cinfo->err->output_message)(cinfo);
     longjmp(reinterpret_cast<decoder_errors*>(cinfo->err)->back, 1);
+}
+
+// Called by the decoder between its steps: ends a picture of too many scans.
+void count_scans(j_common_ptr cinfo) {
+    const j_decompress_ptr decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (decompress->input_scan_number <= max_scans) return;
+    ob::printf_to(2, "jpeg has more than %i scans - not shown\n", max_scans);
+    longjmp(reinterpret_cast<decoder_errors*>(cinfo->err)->back, 1);
+}
+
+// The size is checked from the header, before the decoder allocates
+// anything for the picture.
+bool size_fits(const jpeg_decompress_struct& cinfo) {
+    const int width = static_cast<int>(cinfo.image_width);
+    const int height = static_cast<int>(cinfo.image_height);
+    if (cinfo.image_width < min_width || cinfo.image_height < min_height) {
+        ob::printf_to(2, "jpeg size is %ix%i - should be at least 1280x720\n", width, height);
+        return false;
+    }
+    if (cinfo.image_width > max_width || cinfo.image_height > max_height) {
+        ob::printf_to(2, "jpeg size is %ix%i - the screen shows at most %ix%i\n", width, height,
+                      static_cast<int>(max_width), static_cast<int>(max_height));
+        return false;
+    }
+    return true;
 }
 
 bool is_cmyk(const jpeg_decompress_struct& cinfo) {
@@ -85,10 +187,12 @@ void copy_picture(jpeg_decompress_struct& cinfo) {
     }
 }
 
-// The decoding proper; the file is the caller's. Returns show_jpeg's result.
-int decode_onto_screen(FILE* file, const char* path) {
+// The decoding proper; the descriptor is the caller's. Returns show_jpeg's
+// result.
+int decode_onto_screen(int fd, const char* path) {
     jpeg_decompress_struct cinfo;
     decoder_errors errors;
+    jpeg_progress_mgr progress;
     cinfo.err = jpeg_std_error(&errors.std);
     errors.std.error_exit = leave_decoder;
     errors.std.output_message = print_decoder_message;
@@ -97,10 +201,17 @@ int decode_onto_screen(FILE* file, const char* path) {
         return 1;
     }
     jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
+    cinfo.mem->max_memory_to_use = decoder_memory;
+    progress.progress_monitor = count_scans;
+    cinfo.progress = &progress;
+    use_descriptor_source(cinfo, fd);
     jpeg_read_header(&cinfo, TRUE);
     if (is_cmyk(cinfo)) {
         ob::printf_to(2, "jpeg %s is CMYK - only colour and greyscale pictures are shown\n", path);
+        jpeg_destroy_decompress(&cinfo);
+        return 1;
+    }
+    if (!size_fits(cinfo)) {
         jpeg_destroy_decompress(&cinfo);
         return 1;
     }
@@ -113,12 +224,6 @@ int decode_onto_screen(FILE* file, const char* path) {
     cinfo.dct_method = JDCT_IFAST;
     cinfo.do_fancy_upsampling = FALSE;
     jpeg_start_decompress(&cinfo);
-    if (cinfo.output_width < min_width || cinfo.output_height < min_height) {
-        ob::printf_to(2, "jpeg size is %ix%i - should be at least 1280x720\n",
-                      static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
-        jpeg_destroy_decompress(&cinfo);
-        return 1;
-    }
     w = static_cast<int>(cinfo.output_width);
     h = static_cast<int>(cinfo.output_height);
     if (!prepare_screen(cinfo.output_width, cinfo.output_height)) {
@@ -135,13 +240,14 @@ int decode_onto_screen(FILE* file, const char* path) {
 
 int show_jpeg(const char* path) {
     if (!read_screen_info()) return 1;
-    FILE* file = fopen(ob::kernel().host_path(path).c_str(), "rb");
-    if (file == nullptr) {
+    // Never waits on a FIFO, and takes nothing but a regular file.
+    const int fd = ob::open_regular_file(path);
+    if (fd < 0) {
         ob::printf_to(2, "open %s failed\n", path);
         return 1;
     }
-    const int result = decode_onto_screen(file, path);
-    fclose(file);
+    const int result = decode_onto_screen(fd, path);
+    ob::kernel().close(fd);
     return result;
 }
 

@@ -44,10 +44,18 @@ protected:
 TEST_F(LogoTest, PicturesSwitchTheModeToTheirSizeAndLandPixelForPixel) {
     const struct {
         int width, height, components;
-    } pictures[] = {{1920, 1080, 3}, {2000, 1000, 3}, {1280, 720, 1}};
+        ob_test::Scans scans;
+    } pictures[] = {{1920, 1080, 3, ob_test::Scans::baseline},
+                    {2000, 1000, 3, ob_test::Scans::baseline},
+                    {1280, 720, 1, ob_test::Scans::baseline},
+                    // The widest and the tallest screen, and a progressive
+                    // picture within the decoder's memory bound.
+                    {3840, 720, 3, ob_test::Scans::baseline},
+                    {1280, 2160, 1, ob_test::Scans::baseline},
+                    {1920, 1080, 3, ob_test::Scans::progressive_444}};
     for (const auto& p : pictures) {
         SCOPED_TRACE(p.width * 10 + p.components);
-        put_picture(logo("logo.jpg"), p.width, p.height, p.components);
+        put_picture(logo("logo.jpg"), p.width, p.height, p.components, p.scans);
         EXPECT_EQ(show_jpeg(logo("logo.jpg").c_str()), 0);
         EXPECT_EQ(w * 10000 + h, p.width * 10000 + p.height);
         EXPECT_EQ(var_screeninfo.bits_per_pixel, 32u);
@@ -64,6 +72,12 @@ TEST_F(LogoTest, RefusedPicturesLeaveScreenAndFilesAsTheyWere) {
     kernel.write_file(logo("text.jpg"), "this is not a picture\n");
     put_picture(logo("cut.jpg"));
     kernel.write_file(logo("cut.jpg"), kernel.read_file(logo("cut.jpg")).substr(0, 100));
+    put_picture(logo("wide.jpg"), 3841, 720);
+    put_picture(logo("tall.jpg"), 1280, 2161, 1);
+    put_picture(logo("coefficients.jpg"), 3840, 2160, 3, ob_test::Scans::progressive_444);
+    put_picture(logo("scans.jpg"), 1280, 720, 1, ob_test::Scans::many);
+    kernel.make_fifo(logo("fifo.jpg"));
+    kernel.make_dir(logo("dir.jpg"));
     const struct {
         const char* name;
         const char* message;  // "": the library's own
@@ -74,6 +88,15 @@ TEST_F(LogoTest, RefusedPicturesLeaveScreenAndFilesAsTheyWere) {
         {"print.jpg",
          "jpeg /media/ob/logos/print.jpg is CMYK - only colour and greyscale pictures are shown\n"},
         {"cut.jpg", ""},
+        // Larger than any screen: refused from the header, before decoding.
+        {"wide.jpg", "jpeg size is 3841x720 - the screen shows at most 3840x2160\n"},
+        {"tall.jpg", "jpeg size is 1280x2161 - the screen shows at most 3840x2160\n"},
+        // A progressive picture whose coefficients pass the decoder's bound.
+        {"coefficients.jpg", "Backing store not supported\n"},
+        {"scans.jpg", "jpeg has more than 100 scans - not shown\n"},
+        // Neither waited on nor read: only a regular file is a picture.
+        {"fifo.jpg", "open /media/ob/logos/fifo.jpg failed\n"},
+        {"dir.jpg", "open /media/ob/logos/dir.jpg failed\n"},
     };
     const long descriptors = open_host_descriptors();
     for (const auto& c : cases) {

@@ -72,9 +72,10 @@ protected:
 
     // A JPEG at a box path.
     void put_picture(const std::string& path, int width = 1280, int height = 720,
-                     int components = 3) {
+                     int components = 3, Scans scans = Scans::baseline) {
         kernel.write_file(path, "");
-        ASSERT_TRUE(write_jpeg(kernel.host_path(path.c_str()), width, height, components));
+        ASSERT_TRUE(
+            write_jpeg(kernel.host_path(path.c_str()), width, height, components, 95, 0, scans));
     }
 
     uint32_t pixel(int x, int y) const { return screen->pixel(x, y); }

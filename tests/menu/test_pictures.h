@@ -11,11 +11,33 @@
 
 namespace ob_test {
 
+// How the picture's data is laid out in scans.
+enum class Scans {
+    baseline,
+    progressive,      // the encoder's usual progression, colour planes halved
+    progressive_444,  // the same with full colour planes: twice the coefficients
+    many,             // one coefficient band per scan, each in two passes (grey: 128 scans)
+};
+
+// A progression of 2 + 2 x 63 scans for a one-component picture: the DC
+// coefficient and every AC coefficient on its own, first its high bits, then
+// the last one.
+inline void set_many_scans(jpeg_compress_struct& cinfo, std::vector<jpeg_scan_info>& script) {
+    script.clear();
+    for (int pass = 0; pass < 2; ++pass) {
+        script.push_back({1, {0}, 0, 0, pass, 1 - pass});
+        for (int k = 1; k < 64; ++k)
+            script.push_back({1, {0}, k, k, pass, 1 - pass});
+    }
+    cinfo.scan_info = script.data();
+    cinfo.num_scans = static_cast<int>(script.size());
+}
+
 // Four colour quarters with a gradient, or its grey or CMYK counterpart:
 // 1, 3 or 4 components per pixel. noise > 0 adds a little grain, as camera
 // pictures have.
 inline bool write_jpeg(const std::string& host_file, int width, int height, int components,
-                       int quality = 95, unsigned noise = 0) {
+                       int quality = 95, unsigned noise = 0, Scans scans = Scans::baseline) {
     FILE* out = fopen(host_file.c_str(), "wb");
     if (out == nullptr) return false;
     jpeg_compress_struct cinfo;
@@ -29,6 +51,13 @@ inline bool write_jpeg(const std::string& host_file, int width, int height, int 
     cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
+    std::vector<jpeg_scan_info> script;
+    if (scans == Scans::progressive_444)
+        for (int i = 0; i < cinfo.num_components; ++i)
+            cinfo.comp_info[i].h_samp_factor = cinfo.comp_info[i].v_samp_factor = 1;
+    if (scans == Scans::progressive || scans == Scans::progressive_444)
+        jpeg_simple_progression(&cinfo);
+    if (scans == Scans::many) set_many_scans(cinfo, script);
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<uint8_t> row(static_cast<size_t>(width) * components);
     unsigned grain = 1;
