@@ -17,6 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (table != parts[0] && table != "#" + parts[0]) __builtin_trap();
         obinit::replace_in_file("ProtectHome=true", "#ProtectHome=true", unit);
         obinit::replace_in_file(parts[1].c_str(), parts[2].c_str(), unit);
+        const obinit::TextEdit edits[] = {{"ProtectSystem=full", "#ProtectSystem=full"},
+                                          {parts[2].c_str(), parts[1].c_str()},
+                                          {parts[1].c_str(), parts[2].c_str()}};
+        obinit::edit_file(unit, edits, sizeof edits / sizeof edits[0]);
         obinit::prepend_to_file(parts[2].c_str(), unit);
     });
     return 0;
