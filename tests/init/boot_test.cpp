@@ -2,6 +2,8 @@
 // prints and finally executes.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <functional>
 
 #include "obinit_box.h"
@@ -324,6 +326,89 @@ TEST(Mends, FifosUnderControlFileNamesAreSkippedWithoutWaiting) {
     image.make_fifo("/proc/cmdline");
     EXPECT_EQ(image.boot().program, "/sbin/init.sysvinit");
     EXPECT_FALSE(image.called(menu_call));
+}
+
+// What the boxes depend on, each pinned by a row.
+TEST(Pins, EachModelLoadsItsOwnModules) {
+    const struct {
+        std::string release;
+        const char* kernel_file;
+        Calls modules;
+    } cases[] = {
+        {"3.4-4.0-dm7080", "/boot/vmlinux.bin", {"modprobe lcd", "modprobe bcm7435"}},
+        {"3.4-4.0-dm820", "/boot/vmlinux.bin", {"modprobe lcd", "modprobe bcm7435"}},
+        {"3.4-4.0-dm520", "/boot/vmlinux.gz", {"modprobe bcm73625"}},
+        {"3.4-4.0-dm525", "/boot/vmlinux.gz", {"modprobe bcm73625"}},
+        {"3.14.28-1.12-dm900", "/boot/zImage", {"modprobe lcd", "modprobe bcm7439"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.release);
+        ObinitBox box;
+        box.release = c.release;
+        box.write_file(c.kernel_file, "kernel");
+        EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
+        Calls expected = {R"(system("modprobe dreambox_rc2"))"};
+        for (const std::string& module : c.modules)
+            expected.push_back("system(\"" + module + "\")");
+        expected.push_back(menu_call);
+        EXPECT_EQ(box.calls_starting("system("), expected);
+    }
+}
+
+TEST(Pins, AMediumThatAppearsInALaterPassIsFound) {
+    ObinitBox box;
+    const std::string late = box.read_file("/proc/partitions");
+    box.write_file("/proc/partitions",
+                   ob_test::partition_list(ob_test::partition_line(8, 0, "sda")));
+    int sleeps = 0;
+    box.on_sleep = [&](unsigned long) {
+        if (++sleeps == 3) box.write_file("/proc/partitions", late);
+    };
+    const int64_t start = box.now_ms;
+    EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
+    EXPECT_EQ(box.now_ms - start, 3000) << "three passes in vain, one second each";
+    EXPECT_EQ(box.after_banner().rfind("\n...\nOrbiel found on device /dev/sdb1 ...\n\n", 0), 0u);
+    EXPECT_TRUE(box.called(menu_call));
+}
+
+TEST(Pins, PartitionsOfOtherMajorsAreNeverTheMedium) {
+    // Labelled "ob..." but on a RAM disk, a loop device, an MTD block device
+    // or a disk of the second SCSI major: the medium is the partition of
+    // major 8 after them.
+    using ob_test::partition_line;
+    ObinitBox box;
+    for (const char* name : {"ram1", "loop1", "mtdblock1", "sdq1", "sdb1"})
+        box.write_file(std::string("/dev/") + name, ob_test::ext_volume("obimages"));
+    box.write_file(
+        "/proc/partitions",
+        ob_test::partition_list(partition_line(1, 1, "ram1") + partition_line(7, 1, "loop1") +
+                                partition_line(31, 1, "mtdblock1") + partition_line(65, 1, "sdq1") +
+                                partition_line(8, 17, "sdb1")));
+    EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
+    EXPECT_TRUE(box.printed("Orbiel found on device /dev/sdb1 ...\n"));
+}
+
+TEST(Pins, TheFlashRootFallsBackToSystemdThenToTheClassicInit) {
+    ObinitBox box;
+    box.unlink("/sbin/init.sysvinit");
+    box.write_file("/lib/systemd/systemd", "flash systemd");
+    EXPECT_EQ(box.boot().program, "/lib/systemd/systemd");
+    ObinitBox classic;
+    classic.unlink("/sbin/init.sysvinit");
+    classic.write_file("/sbin/init", "flash init");
+    EXPECT_EQ(classic.boot().program, "/sbin/init");
+}
+
+TEST(Pins, TheMediumsColourFormatWinsOverTheDriversValue) {
+    for (const char* stored : {"yuv\n", "cvbs"}) {
+        SCOPED_TRACE(stored);
+        ObinitBox box;
+        box.write_file("/media/ob/.obbootcolor", stored);
+        box.write_file("/proc/stb/avs/0/colorformat", "rgb\n");
+        box.boot();
+        EXPECT_EQ(box.read_file("/proc/stb/avs/0/colorformat"),
+                  std::string(stored, strcspn(stored, "\n")) + '\0');
+    }
 }
 
 }  // namespace

@@ -247,4 +247,22 @@ TEST(FlashEmulation, EachFailureEndsTheSetUpWithItsMessageAndNoRename) {
     }
 }
 
+// A loop node left from an earlier boot (or made by the kernel's device file
+// system) is used as it is: its path is reported and the flash emulation goes
+// on.
+TEST(Pins, ALeftoverLoopNodeDoesNotStopTheFlashEmulation) {
+    for (int box_model : {3, 4}) {
+        SCOPED_TRACE(box_model);
+        ImageRoot k(box_model);
+        const char* node = box_model == 3 ? "/dev/loop7" : "/dev/mmcblk0";
+        if (box_model == 3) k.write_file(node, "");
+        k.write_file("/var/volatile/.mtd2", std::string(4096, '\xFF'));
+        obinit::prepare_image_root();
+        EXPECT_EQ(k.stderr_text, box_model == 3 ? ob_test::error_line(node, EEXIST) : "");
+        EXPECT_TRUE(k.loop.status_set) << node;
+        EXPECT_TRUE(k.called(box_model == 3 ? R"(rename("/dev/mtd5", "/dev/mtd2"))"
+                                            : R"(link("/dev/mmcblk0", "/dev/mmcblk0p1"))"));
+    }
+}
+
 }  // namespace
