@@ -161,9 +161,15 @@ class Box:
 
     def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
              config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline="",
-             features=None, echo=None):
-        """Boot the box; interact(board) runs while it is up (keys, shots)."""
+             features=None, echo=None, disk=None, menu=None, while_up=None):
+        """Boot the box; interact(board) runs while it is up (keys, shots).
+        disk: a boot medium made before (instead of medium_tree); menu: the menu
+        program for the flash root then (bin/orbiel of its tree). while_up(board)
+        watches the console without the guest's agent; when it returns True it
+        has cut the power (killed qemu), which is then no failure."""
         media = {}
+        if disk is not None:
+            media["boot"] = disk
         if medium_tree is not None:
             medium_tree.finish()
             disk = os.path.join(self.workdir, "boot.img")
@@ -175,7 +181,8 @@ class Box:
         if interact:
             config["E2E_AGENT"] = 1
         program = paths.obinit() if init == "obinit" else init
-        menu = medium_tree.path("bin/orbiel") if medium_tree is not None else None
+        if medium_tree is not None:
+            menu = medium_tree.path("bin/orbiel")
         initrd = guest.flash_root(os.path.join(self.workdir, "initrd.gz"), release, program,
                                   config=config, extra=extra,
                                   menu=menu if menu and os.path.exists(menu) else None)
@@ -188,9 +195,12 @@ class Box:
         run = Run(board, self.workdir, media)
         self.run = run
         lost = False
+        cut = False
         try:
             if interact:
                 interact(Session(self, board, run))
+            if while_up:
+                cut = bool(while_up(board))
         except Exception:
             if not board.gone():
                 raise
@@ -202,7 +212,8 @@ class Box:
             with open(os.path.join(self.workdir, "console.log"), "w") as f:
                 f.write(run.console)
         status = board.proc.returncode
-        if ended and status != 0:
+        run.cut = cut
+        if ended and status != 0 and not cut:
             self._qemu_failed(board, "qemu failed with status %d" % status)
         elif lost:
             self._qemu_failed(board, "the box switched itself off while the scenario still used it")

@@ -44,14 +44,21 @@ def make_blank(path, size_mib):
 class Readback:
     """The partition of a disk image after a run, checked and readable."""
 
-    def __init__(self, disk, workdir):
+    def __init__(self, disk, workdir, replay_only=False):
+        """replay_only: as the kernel would mount it after a power cut: the journal
+        replayed, nothing repaired; fsck_status is then that of a read-only check
+        (0: clean)."""
         self.part = os.path.join(workdir, os.path.basename(disk) + ".part")
         with open(disk, "rb") as src, open(self.part, "wb") as dst:
             src.seek(PART_OFFSET)
             shutil.copyfileobj(src, dst, 1 << 20)
         # Read before e2fsck, which gives a volume with the all-zero UUID a new one.
         self.uuid_before_check = self._raw_uuid()
-        r = subprocess.run(["e2fsck", "-fy", self.part], capture_output=True, text=True)
+        if replay_only:
+            subprocess.run(["e2fsck", "-y", "-E", "journal_only", self.part], capture_output=True)
+            r = subprocess.run(["e2fsck", "-fn", self.part], capture_output=True, text=True)
+        else:
+            r = subprocess.run(["e2fsck", "-fy", self.part], capture_output=True, text=True)
         self.fsck_status = r.returncode
         self.fsck_output = r.stdout + r.stderr
 
@@ -61,6 +68,12 @@ class Readback:
         if r.returncode != 0 or b"File not found" in r.stderr:
             return None
         return r.stdout
+
+    def names(self, directory):
+        """The names in a directory of the medium ([] when it does not exist)."""
+        r = subprocess.run(["debugfs", "-R", "ls -l %s" % directory, self.part], capture_output=True,
+                           text=True, errors="replace")
+        return [line.split()[-1] for line in r.stdout.splitlines() if len(line.split()) >= 8]
 
     def exists(self, path):
         r = subprocess.run(["debugfs", "-R", "stat %s" % path, self.part], capture_output=True)

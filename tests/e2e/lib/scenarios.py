@@ -2,9 +2,12 @@
 checks what a person at the box would see: the console, the files on the
 medium afterwards, and the screen."""
 import os
+import shutil
+import signal
 import subprocess
+import time
 
-from . import guest, paths, release1
+from . import guest, medium, paths, release1
 from .box import DM520, DM900
 
 SCENARIOS = []
@@ -200,6 +203,153 @@ def hostile_start_pid1(box):
     box.console_in_order("Orbiel remounts only ...\n", "FLASH-INIT pid=1 argv0=/sbin/init args=[]")
     box.console_has("FLASH-MEDIUM mounted")
     box.console_lacks("booting failed")
+
+
+# -- power cuts -------------------------------------------------------------------
+
+UNIT_DIR = "/lib/systemd/system/"
+# The units obinit edits in a systemd image, with the settings it comments out.
+CUT_UNITS = {
+    "systemd-sysctl.service": ["ConditionPathIsReadWrite=/proc/sys/"],
+    "systemd-udevd.service": ["ConditionPathIsReadWrite=/sys", "MountFlags=slave"],
+    "systemd-udev-settle.service": ["ConditionPathIsReadWrite=/sys"],
+    "systemd-udev-trigger.service": ["ConditionPathIsReadWrite=/sys"],
+    "connman.service": ["ProtectHome=true", "ProtectSystem=full"],
+    "systemd-timesyncd.service": ["PrivateTmp=yes", "PrivateDevices=yes", "ProtectSystem=full",
+                                  "ProtectHome=yes"],
+}
+# The serial console ends its lines with CR LF: markers hold no line end.
+FOUND_MARKER = "Orbiel found on device"
+CUT_MARKER = "Orbiel is booting Image sd ..."
+CUTS = 16
+
+
+def cut_image_files():
+    """{path on the medium: (old, fully edited)}: the mount table and the units, padded so
+    that writing them takes the emulated disk a while."""
+    pad = "".join("# filler line %04d of the unit, long enough to take its time\n" % i
+                  for i in range(2500))
+    files = {}
+    table = "proc /proc proc defaults 0 0\n/dev/sda1 / auto defaults 1 1\n" + pad
+    files["/ob/sd/etc/fstab"] = (table, "#" + table)
+    for unit, settings in CUT_UNITS.items():
+        old = "[Unit]\nDescription=%s\n[Service]\n" % unit + "".join(s + "\n" for s in settings) + pad
+        new = old
+        for setting in settings:
+            new = new.replace(setting, "#" + setting)
+        files["/ob/sd" + UNIT_DIR + unit] = (old, new)
+    return files
+
+
+def temporaries(readback):
+    return [d + "/" + n for d in ("/ob/sd/etc", "/ob/sd" + UNIT_DIR.rstrip("/"))
+            for n in readback.names(d) if n.endswith(".obnew")]
+
+
+@scenario("power-cut", needs=["obinit"])
+def power_cut(box):
+    """The power is cut (qemu killed) at many moments while obinit prepares a systemd image:
+    every edited file is then its old or its fully edited version, the volume is clean after
+    the journal replay, edits are on the medium once the image's init ran, and the next boot
+    completes with every file edited and no temporary left."""
+    files = cut_image_files()
+    tree = box.new_medium(with_menu=False)
+    tree.file("obboot.ini", "sd\n")
+    tree.image("sd", init="systemd", fstab=None, kernel_file="/boot/zImage")
+    for path, (old, _) in files.items():
+        tree.file(path, old)
+    # Left by a cut during an edit at an earlier boot.
+    tree.file("/ob/sd/etc/fstab.obnew", "half a table")
+    tree.file("/ob/sd" + UNIT_DIR + "connman.service.obnew", "")
+    tree.finish()
+    pristine = medium.make_ext4(os.path.join(box.workdir, "pristine.img"), tree.root, label="obtest")
+    disk = os.path.join(box.workdir, "cut.img")
+
+    # An uncut boot measures when the preparation runs on this host, counted from
+    # the medium's discovery; the cuts are spread from a little before the
+    # image's name to a little after its init started.
+    times = {}
+
+    def measure(board):
+        if board.wait_for(FOUND_MARKER, 60):
+            found = time.monotonic()
+            if board.wait_for(CUT_MARKER, 30):
+                times["name"] = time.monotonic() - found
+            if board.wait_for("IMAGE-INIT pid=1", 30):
+                times["init"] = time.monotonic() - found
+            if board.wait_for("IMAGE-INIT done", 30):
+                times["done"] = time.monotonic() - found
+        return False
+
+    shutil.copyfile(pristine, disk)
+    box.boot(disk=disk, while_up=measure, timeout=60)
+    box.console_has("IMAGE-INIT done")
+    if not box.check(len(times) == 3, "the uncut boot did not get to the end of the image's init"):
+        return
+    # The last cuts come while the image's init runs; the console shows its start late,
+    # and a slower run may end before a cut, which is then counted as late.
+    first = max(times["name"] - 0.4, 0.0)
+    last = times["done"]
+
+    checked = bad = with_temporary = old_files = edited_files = init_ran_cuts = late = 0
+    for i in range(CUTS):
+        delay = first + (last - first) * i / (CUTS - 1)
+
+        def cut(board, delay=delay):
+            if not board.wait_for(FOUND_MARKER, 60):
+                return False
+            board.wait_for("\0never\0", delay)
+            board.proc.send_signal(signal.SIGKILL)
+            return True
+
+        shutil.copyfile(pristine, disk)
+        run = box.boot(disk=disk, while_up=cut, timeout=60)
+        if "IMAGE-INIT done" in run.console:
+            # The image's init runs for a tenth of a second; on a slower run the cut
+            # can come after it, which shows nothing new.
+            late += 1
+            continue
+        init_ran = "IMAGE-INIT pid=1" in run.console
+        init_ran_cuts += init_ran
+        if not box.check(run.cut, "cut %d at %.2f s: the box was not running" % (i + 1, delay)):
+            continue
+        what = "cut %d at %.2f s%s" % (i + 1, delay, " (image init ran)" if init_ran else "")
+        rb = medium.Readback(disk, box.workdir, replay_only=True)
+        box.check(rb.fsck_status == 0, "%s: volume not clean after the journal replay:\n%s"
+                  % (what, rb.fsck_output))
+        for path, (old, new) in files.items():
+            checked += 1
+            got = rb.read(path)
+            wanted = (new.encode(),) if init_ran else (old.encode(), new.encode())
+            old_files += got == old.encode()
+            edited_files += got == new.encode()
+            if got not in wanted:
+                bad += 1
+                state = "missing" if got is None else "%d bytes, neither old nor edited" % len(got)
+                if got == old.encode():
+                    state = "old although the image's init ran"
+                box.fail("%s: %s is %s" % (what, path, state))
+        with_temporary += bool(temporaries(rb))
+
+        # The next boot of the medium as the cut left it.
+        after = box.boot(disk=disk, timeout=60)
+        box.check("IMAGE-INIT done" in after.console, "%s: the next boot did not complete" % what)
+        rb = medium.Readback(disk, box.workdir, replay_only=True)
+        box.check(rb.fsck_status == 0, "%s: volume not clean after the next boot" % what)
+        for path, (_, new) in files.items():
+            checked += 1
+            if rb.read(path) != new.encode():
+                bad += 1
+                box.fail("%s: %s not fully edited after the next boot" % (what, path))
+        left = temporaries(rb)
+        box.check(not left, "%s: temporaries left after the next boot: %s" % (what, left))
+    box.check(late <= CUTS // 4, "%d of %d cuts came after the image's init had ended" % (late, CUTS))
+    print("power-cut: %d cuts from %.2f to %.2f s after the medium was found (image named at "
+          "%.2f s, its init at %.2f s), %d of them after the image's init started and %d after "
+          "it ended; %d files checked, %d bad files; right after the cuts %d files old, %d fully "
+          "edited; %d cuts left a temporary (gone after the next boot)"
+          % (CUTS, first, last, times["name"], times["init"], init_ran_cuts, late, checked, bad,
+             old_files, edited_files, with_temporary))
 
 
 # -- the menu -------------------------------------------------------------------
@@ -575,6 +725,91 @@ def hostile_menu_ok_flash(box):
     boots_flash(box)
     box.file_is("/obboot.ini", "Flash\n")
     box.check(not box.run.medium().exists("/obboot.ini.obnew"), "the temporary was left on the medium")
+
+
+MENU_CUTS = 8
+
+
+@scenario("power-cut-menu", needs=["obinit", "orbiel"])
+def power_cut_menu(box):
+    """The power is cut at many moments after OK chose another image: obboot.ini then names
+    the old image or the chosen one, and always the chosen one once obinit went on; the volume
+    is clean after the journal replay; the next boot (EXIT) boots what the file names and
+    leaves no temporary."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "30\n")
+    tree.image("img1")
+    tree.image("img2")
+    tree.finish()
+    pristine = medium.make_ext4(os.path.join(box.workdir, "pristine.img"), tree.root, label="obtest")
+    disk = os.path.join(box.workdir, "cut.img")
+    menu = tree.path("bin/orbiel")
+    chosen = "Orbiel is booting Image img2 ..."
+    pressed = {}
+
+    def choose(s):
+        if s.log_wait(READY, 120):
+            s.key("down")
+            if s.log_wait("DOWN - selected 2 img2", 60):
+                s.key("ret")
+                pressed["at"] = time.monotonic()
+
+    # An uncut run measures how long after OK obinit goes on with the chosen image.
+    def measure(board):
+        if "at" in pressed and board.wait_for(chosen, 60):
+            pressed["boot"] = time.monotonic() - pressed["at"]
+        return False
+
+    shutil.copyfile(pristine, disk)
+    box.boot(disk=disk, menu=menu, interact=choose, while_up=measure, timeout=180)
+    if not box.check("boot" in pressed, "the uncut run did not boot the chosen image"):
+        return
+    last = pressed["boot"] + 0.2
+
+    old = new = 0
+    for i in range(MENU_CUTS):
+        # Denser right after OK, where the menu writes the file.
+        delay = last * (i / (MENU_CUTS - 1)) ** 2
+        pressed.clear()
+
+        def cut(board, delay=delay):
+            if "at" not in pressed:
+                return False
+            board.wait_for("\0never\0", max(pressed["at"] + delay - time.monotonic(), 0))
+            board.proc.send_signal(signal.SIGKILL)
+            return True
+
+        shutil.copyfile(pristine, disk)
+        run = box.boot(disk=disk, menu=menu, interact=choose, while_up=cut, timeout=180)
+        went_on = chosen in run.console
+        what = "cut %d at %.2f s after OK%s" % (i + 1, delay, " (obinit went on)" if went_on else "")
+        if not box.check(run.cut, "%s: OK was not pressed" % what):
+            continue
+        rb = medium.Readback(disk, box.workdir, replay_only=True)
+        box.check(rb.fsck_status == 0, "%s: volume not clean after the journal replay:\n%s"
+                  % (what, rb.fsck_output))
+        got = rb.read("/obboot.ini")
+        old += got == b"img1\n"
+        new += got == b"img2\n"
+        wanted = (b"img2\n",) if went_on else (b"img1\n", b"img2\n")
+        if not box.check(got in wanted, "%s: obboot.ini is %r" % (what, got)):
+            continue
+
+        def leave(s):
+            if s.log_wait(READY, 120):
+                s.key("esc")
+
+        after = box.boot(disk=disk, menu=menu, interact=leave, timeout=180)
+        name = got.decode().strip()
+        box.check("IMAGE-NAME %s\n" % name in after.console, "%s: the next boot did not boot %s" % (what, name))
+        rb = medium.Readback(disk, box.workdir, replay_only=True)
+        box.check(rb.fsck_status == 0, "%s: volume not clean after the next boot" % what)
+        box.check(rb.read("/obboot.ini") == got, "%s: EXIT changed obboot.ini" % what)
+        box.check(not rb.exists("/obboot.ini.obnew"), "%s: the temporary was left after the next boot" % what)
+    print("power-cut-menu: %d cuts from 0.00 to %.2f s after OK (obinit went on at %.2f s); "
+          "obboot.ini old after %d, new after %d, anything else after %d"
+          % (MENU_CUTS, last, last - 0.2, old, new, MENU_CUTS - old - new))
 
 
 @scenario("hostile-menu-corrupt-logo", needs=["obinit", "orbiel"])
