@@ -221,7 +221,9 @@ CUT_UNITS = {
 # The serial console ends its lines with CR LF: markers hold no line end.
 FOUND_MARKER = "Orbiel found on device"
 CUT_MARKER = "Orbiel is booting Image sd ..."
+INIT_MARKER = "IMAGE-INIT pid=1"
 CUTS = 16
+CUTS_IN_INIT = 4
 
 
 def cut_image_files():
@@ -275,7 +277,7 @@ def power_cut(box):
             found = time.monotonic()
             if board.wait_for(CUT_MARKER, 30):
                 times["name"] = time.monotonic() - found
-            if board.wait_for("IMAGE-INIT pid=1", 30):
+            if board.wait_for(INIT_MARKER, 30):
                 times["init"] = time.monotonic() - found
             if board.wait_for("IMAGE-INIT done", 30):
                 times["done"] = time.monotonic() - found
@@ -286,17 +288,21 @@ def power_cut(box):
     box.console_has("IMAGE-INIT done")
     if not box.check(len(times) == 3, "the uncut boot did not get to the end of the image's init"):
         return
-    # The last cuts come while the image's init runs; the console shows its start late,
-    # and a slower run may end before a cut, which is then counted as late.
+    # Most cuts are timed from the medium's discovery, up to the image's init; the
+    # last ones come right after the console shows that init started, to show the
+    # edits are on the medium by then. Boots vary by a few tenths of a second, so a
+    # timed cut can come after the boot ended; it is counted as late.
     first = max(times["name"] - 0.4, 0.0)
-    last = times["done"]
+    last = times["init"]
+    editing = CUTS - CUTS_IN_INIT
+    cuts = [(FOUND_MARKER, first + (last - first) * i / (editing - 1)) for i in range(editing)]
+    cuts += [(INIT_MARKER, 0.02 * k) for k in range(CUTS_IN_INIT)]
 
     checked = bad = with_temporary = old_files = edited_files = init_ran_cuts = late = 0
-    for i in range(CUTS):
-        delay = first + (last - first) * i / (CUTS - 1)
+    for i, (marker, delay) in enumerate(cuts):
 
-        def cut(board, delay=delay):
-            if not board.wait_for(FOUND_MARKER, 60):
+        def cut(board, marker=marker, delay=delay):
+            if not board.wait_for(marker, 60):
                 return False
             board.wait_for("\0never\0", delay)
             board.proc.send_signal(signal.SIGKILL)
@@ -309,11 +315,11 @@ def power_cut(box):
             # can come after it, which shows nothing new.
             late += 1
             continue
-        init_ran = "IMAGE-INIT pid=1" in run.console
+        init_ran = INIT_MARKER in run.console
         init_ran_cuts += init_ran
-        if not box.check(run.cut, "cut %d at %.2f s: the box was not running" % (i + 1, delay)):
+        what = "cut %d %.2f s after %r%s" % (i + 1, delay, marker, " (init ran)" if init_ran else "")
+        if not box.check(run.cut, "%s: the box was not running" % what):
             continue
-        what = "cut %d at %.2f s%s" % (i + 1, delay, " (image init ran)" if init_ran else "")
         rb = medium.Readback(disk, box.workdir, replay_only=True)
         box.check(rb.fsck_status == 0, "%s: volume not clean after the journal replay:\n%s"
                   % (what, rb.fsck_output))
@@ -345,11 +351,11 @@ def power_cut(box):
         box.check(not left, "%s: temporaries left after the next boot: %s" % (what, left))
     box.check(late <= CUTS // 4, "%d of %d cuts came after the image's init had ended" % (late, CUTS))
     print("power-cut: %d cuts from %.2f to %.2f s after the medium was found (image named at "
-          "%.2f s, its init at %.2f s), %d of them after the image's init started and %d after "
-          "it ended; %d files checked, %d bad files; right after the cuts %d files old, %d fully "
-          "edited; %d cuts left a temporary (gone after the next boot)"
-          % (CUTS, first, last, times["name"], times["init"], init_ran_cuts, late, checked, bad,
-             old_files, edited_files, with_temporary))
+          "%.2f s, its init at %.2f s) and %d as the image's init started; %d after the image's "
+          "init started, %d after it ended; %d files checked, %d bad files; right after the cuts "
+          "%d files old, %d fully edited; %d cuts left a temporary (gone after the next boot)"
+          % (editing, first, last, times["name"], times["init"], CUTS_IN_INIT, init_ran_cuts, late,
+             checked, bad, old_files, edited_files, with_temporary))
 
 
 # -- the menu -------------------------------------------------------------------
