@@ -96,6 +96,8 @@ Kernel* set_kernel(Kernel* k);
 // Message helpers over kernel().write: both programs print through these so
 // that tests see every byte.
 void print_to(int fd, const char* text);
+// Writes all of data, through short writes; false when a write fails.
+bool write_all(int fd, const char* data, size_t size);
 void printf_to(int fd, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // "prefix: strerror(errno)\n" on standard error, like perror(3).
 void print_error(const char* prefix);

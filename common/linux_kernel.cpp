@@ -125,15 +125,17 @@ Kernel* set_kernel(Kernel* k) {
     return previous;
 }
 
-void print_to(int fd, const char* text) {
-    size_t left = strlen(text);
-    while (left > 0) {
-        ssize_t n = kernel().write(fd, text, left);
-        if (n <= 0) return;
-        text += n;
-        left -= static_cast<size_t>(n);
+bool write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = kernel().write(fd, data, size);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
     }
+    return true;
 }
+
+void print_to(int fd, const char* text) { write_all(fd, text, strlen(text)); }
 
 void printf_to(int fd, const char* format, ...) {
     char small[512];

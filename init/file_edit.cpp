@@ -28,16 +28,6 @@ constexpr const char* new_file_suffix = ".obnew";
 // Opened to be flushed after a rename into it.
 constexpr int directory_flags = O_RDONLY | O_DIRECTORY | O_NONBLOCK;
 
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ob::kernel().write(fd, data, size);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 std::string directory_of(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -159,7 +149,7 @@ bool rewrite_file(const char* path, const struct stat& old, const FilePart* part
     if (fd < 0) return false;
     bool ok = true;
     for (size_t i = 0; ok && i < count; ++i)
-        ok = write_all(fd, parts[i].data, parts[i].size);
+        ok = ob::write_all(fd, parts[i].data, parts[i].size);
     // The file-creation mask may have narrowed the mode given to open.
     ok = ok && ob::kernel().fchmod(fd, old.st_mode & 07777) == 0;
     ok = ok && ob::kernel().fchown(fd, old.st_uid, old.st_gid) == 0;

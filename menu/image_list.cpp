@@ -137,20 +137,6 @@ void remove_stale_selection() {
     if (ob::kernel().lstat(selection_temporary, &st) == 0) ob::kernel().unlink(selection_temporary);
 }
 
-namespace {
-
-bool write_all(int fd, const char* text, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ob::kernel().write(fd, text, length);
-        if (n <= 0) return false;
-        text += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-}  // namespace
-
 // The new content goes into a temporary next to the file, reaches the disk,
 // and only then replaces the file by a rename: a power cut at any moment
 // leaves the old name or the new one, never an empty or partial file. The
@@ -165,7 +151,7 @@ void write_selection(const char* text) {
         ob::print_error(selection_temporary);
         return;
     }
-    const bool written = write_all(fd, text, strlen(text)) && ob::kernel().fsync(fd) == 0;
+    const bool written = ob::write_all(fd, text, strlen(text)) && ob::kernel().fsync(fd) == 0;
     ob::kernel().close(fd);
     if (!written || ob::kernel().rename(selection_temporary, ob::selection_file) != 0) {
         ob::print_error(ob::selection_file);
