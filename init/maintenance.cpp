@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "control_file.h"
 #include "device_nodes.h"
@@ -81,13 +82,20 @@ void prepare_medium_remount() {
 
 // Process 1 must not exit (the kernel would panic): given a command (say
 // "start" on the kernel command line), it goes on with the flash's init,
-// without the command (which that init would not understand, and which
-// would run again were that init obinit itself).
+// with the kernel command line's other words but without the command (which
+// that init would not understand, and which would run again were that init
+// obinit itself).
 [[noreturn]] void finish() {
     if (ob::kernel().getpid() == 1) {
-        static char* program_only[2] = {nullptr, nullptr};
-        program_only[0] = state().argv != nullptr ? state().argv[0] : nullptr;
-        if (program_only[0] != nullptr) state().argv = program_only;
+        static std::vector<char*> without_command;
+        char* const* argv = state().argv;
+        if (argv != nullptr && argv[0] != nullptr && argv[1] != nullptr) {
+            without_command.assign(1, argv[0]);
+            for (int i = 2; argv[i] != nullptr; ++i)
+                without_command.push_back(argv[i]);
+            without_command.push_back(nullptr);
+            state().argv = without_command.data();
+        }
         start_init();
     }
     ob::kernel().exit(0);

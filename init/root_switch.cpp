@@ -4,7 +4,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -14,13 +13,14 @@
 #include <vector>
 
 #include "box_setup.h"
-#include "control_file.h"
 #include "device_nodes.h"
 #include "init_program.h"
 #include "kernel.h"
 #include "kernel_mounts.h"
 #include "medium.h"
 #include "obinit.h"
+#include "program_check.h"
+#include "resolve_below.h"
 #include "shell_commands.h"
 
 namespace obinit {
@@ -29,8 +29,7 @@ namespace {
 
 // Trees carried from the flash root into the image. The medium is bound, not
 // moved, so it stays mounted outside the new root as well; /sys and /dev
-// belong to the image from now on. Targets the image lacks are skipped (the
-// mount fails): such an image simply goes without that tree.
+// belong to the image from now on.
 struct CarryOver {
     const char* source;
     const char* target_below_root;
@@ -42,82 +41,54 @@ constexpr CarryOver carry_overs[] = {
     {"/dev", "/dev", MS_MOVE},
 };
 
+// Mount points of the carried trees and of the preparation's kernel file
+// systems that an image unpacked from a plain archive often lacks, parents
+// first. The preparation makes the others itself.
+struct MountPoint {
+    const char* path;
+    mode_t mode;
+};
+constexpr MountPoint image_mount_points[] = {
+    {"/media", 0755}, {ob::medium_mount, 0755}, {"/sys", 0555},
+    {"/dev", 0755},   {"/proc", 0555},          {"/tmp", 01777},
+};
+
 constexpr const char* console = "/dev/console";
 
-// Symbolic links followed in one path before it counts as unresolvable (the
-// kernel's own limit).
-constexpr int max_links = 40;
-
-// The path `path` names as a process whose root is the directory `root` ("" for
-// the running root) sees it, every link followed, into `resolved` (without
-// the root prefix; "/" for the root itself). Absolute link targets start at
-// that root and ".." stops there, as they would after the root switch. False
-// when a name on the way is missing, a link cannot be read or the links do
-// not end.
-bool resolve_below(const std::string& root, const std::string& path, std::string& resolved) {
-    std::vector<std::string> rest;  // names still to walk, the next one last
-    auto push_names = [&rest](const std::string& text) {
-        std::vector<std::string> names;
-        size_t start = 0;
-        while (start <= text.size()) {
-            size_t slash = text.find('/', start);
-            if (slash == std::string::npos) slash = text.size();
-            if (slash > start) names.push_back(text.substr(start, slash - start));
-            start = slash + 1;
-        }
-        rest.insert(rest.end(), names.rbegin(), names.rend());
-    };
-    push_names(path);
-    std::string done;  // "" is the root
-    int links = 0;
-    while (!rest.empty()) {
-        const std::string name = rest.back();
-        rest.pop_back();
-        if (name == ".") continue;
-        if (name == "..") {
-            done.erase(done.empty() ? 0 : done.rfind('/'));
-            continue;
-        }
-        const std::string next = done + "/" + name;
-        struct stat st;
-        if (ob::kernel().lstat((root + next).c_str(), &st) != 0) return false;
-        if (!S_ISLNK(st.st_mode)) {
-            done = next;
-            continue;
-        }
-        char target[PATH_MAX];
-        const ssize_t n = ob::kernel().readlink((root + next).c_str(), target, sizeof target);
-        if (n <= 0 || static_cast<size_t>(n) >= sizeof target || ++links > max_links) return false;
-        if (target[0] == '/') done.clear();
-        push_names(std::string(target, static_cast<size_t>(n)));
-    }
-    resolved = done.empty() ? "/" : done;
-    return true;
-}
-
-// Whether start_image_init would find a program to execute in the image.
-bool holds_init_program(const std::string& image_root) {
+// The init program start_image_init would execute: the first self-mounting
+// one that the kernel would start, else /sbin/init. False, after a line that
+// says why, when the kernel would start none of them (process 1 would end).
+bool holds_startable_init(const char* image_root) {
     std::vector<const char*> programs(std::begin(self_mounting_inits),
                                       std::end(self_mounting_inits));
     programs.push_back(plain_init);
+    std::string first_problem;
     for (const char* program : programs) {
-        std::string resolved;
-        struct stat st;
-        if (resolve_below(image_root, program, resolved) &&
-            ob::kernel().stat((image_root + resolved).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            return true;
+        const ob::ProgramCheck check = ob::check_program(image_root, program);
+        if (check.startable) return true;
+        if (check.present && first_problem.empty())
+            first_problem = std::string(program) + " " + check.problem;
     }
+    if (first_problem.empty())
+        ob::printf_to(2, "Orbiel: image directory %s holds no init program\n", image_root);
+    else
+        ob::printf_to(2, "Orbiel: image directory %s cannot start its init: %s\n", image_root,
+                      first_problem.c_str());
     return false;
 }
 
 // An image root must lie in the medium's image directory: an entry that is a
 // link elsewhere (into the flash, say) would have the preparation edit files
-// and make mount points there.
+// and make mount points there. Both sides are resolved alike: the medium's
+// "ob" (or /media) may itself be a link.
 bool inside_images_dir(const char* new_root) {
-    const std::string prefix = std::string(ob::images_dir) + "/";
+    std::string images;
     std::string resolved;
-    return resolve_below("", new_root, resolved) && resolved.size() > prefix.size() &&
-           resolved.compare(0, prefix.size(), prefix) == 0;
+    if (!ob::resolve_below("", ob::images_dir, images) ||
+        !ob::resolve_below("", new_root, resolved))
+        return false;
+    const std::string prefix = images + "/";
+    return resolved.size() > prefix.size() && resolved.compare(0, prefix.size(), prefix) == 0;
 }
 
 // Everything after switch_root changes the image's files, so the new root
@@ -139,8 +110,7 @@ bool can_enter(const char* new_root) {
     } else if (!inside_images_dir(new_root)) {
         ob::printf_to(2, "Orbiel: image directory %s lies outside %s\n", new_root, ob::images_dir);
         return false;
-    } else if (!holds_init_program(new_root)) {
-        ob::printf_to(2, "Orbiel: image directory %s holds no init program\n", new_root);
+    } else if (!holds_startable_init(new_root)) {
         return false;
     } else if (ob::kernel().chdir(new_root) != 0) {
         problem = strerror(errno);
@@ -148,6 +118,19 @@ bool can_enter(const char* new_root) {
     if (problem == nullptr) return true;
     ob::printf_to(2, "Orbiel: cannot enter image directory %s: %s\n", new_root, problem);
     return false;
+}
+
+// Without them the image would boot without the medium, /sys, /dev and
+// /proc; one that cannot be made is reported, and the boot goes on.
+void make_missing_mount_points(const char* new_root) {
+    for (const MountPoint& point : image_mount_points) {
+        const std::string path = std::string(new_root) + point.path;
+        struct stat st;
+        if (ob::kernel().lstat(path.c_str(), &st) == 0 || errno != ENOENT) continue;
+        if (ob::kernel().mkdir(path.c_str(), point.mode) != 0)
+            ob::printf_to(2, "Orbiel: cannot make mount point %s: %s\n", path.c_str(),
+                          strerror(errno));
+    }
 }
 
 void reopen_console() {
@@ -176,6 +159,7 @@ int switch_root(const char* new_root) {
         targets[i] = std::string(new_root) + carry_overs[i].target_below_root;
 
     if (!can_enter(new_root)) return 1;  // also makes new_root the working directory
+    make_missing_mount_points(new_root);
     for (size_t i = 0; i < sizeof carry_overs / sizeof carry_overs[0]; ++i)
         ob::kernel().mount(carry_overs[i].source, targets[i].c_str(), nullptr, carry_overs[i].flags,
                            nullptr);
@@ -196,8 +180,10 @@ void start_image_init() {
     // The image's files edited by the preparation are on the medium before
     // its init runs.
     ob::kernel().sync();
+    // One that is there but would not start must not keep /sbin/init from
+    // getting what it needs below.
     for (const char* program : self_mounting_inits)
-        if (ob::path_exists(program)) execute(program);
+        if (ob::check_program("", program).startable) execute(program);
 
     // A plain init needs what the menu stage would have set up, and input
     // devices for a keyboard.

@@ -11,6 +11,7 @@
 namespace {
 
 using ob_test::Calls;
+using ob_test::elf_program;
 using ob_test::ObinitBox;
 const std::string menu_call = R"(system("/media/ob/bin/orbiel > /media/ob/.oblog 2>&1"))";
 
@@ -75,10 +76,12 @@ TEST(ImageBoot, CarriesTheTreesOverAndStartsTheImageInitUnchanged) {
     EXPECT_EQ(box.console_text.substr(box.console_text.size() - 20), "Continue booting...\n");
 }
 
+// The image is unpacked from a plain archive: no mount points at all.
 TEST(ImageBoot, PlainInitWithoutMenuGetsNodesModulesAndKernelFilesystems) {
     ObinitBox box;
     box.write_file("/media/ob/.obnobootmanager", "");
-    box.add_image("img1", "/sbin/init");
+    box.write_file("/media/ob/ob/img1/.obinfo", "");
+    box.write_file("/media/ob/ob/img1/sbin/init", ob_test::elf_program(), 0755);
     box.write_file("/media/ob/obboot.ini", "img1");
 
     EXPECT_EQ(box.boot().program, "/sbin/init");
@@ -99,7 +102,16 @@ TEST(ImageBoot, PlainInitWithoutMenuGetsNodesModulesAndKernelFilesystems) {
             R"(mount("tmpfs", "/run", "tmpfs", MS_MGC_VAL|MS_NOSUID|MS_NODEV, "mode=755"))",
             R"(mount("devpts", "/dev/pts", "devpts", MS_MGC_VAL|MS_NOSUID|MS_NOEXEC, "gid=5,mode=620"))"}));
     EXPECT_TRUE(box.printed("Orbiel Bootmanager is disabled ...\n"));
-    EXPECT_TRUE(box.printed("Continue booting...\n" + ob_test::error_line("/proc", ENOENT)));
+    EXPECT_FALSE(box.printed("Orbiel: cannot"));
+    const Calls made = box.calls_starting("mkdir(\"/media/ob/ob/img1/");
+    EXPECT_EQ(made, (Calls{R"(mkdir("/media/ob/ob/img1/media", 0755))",
+                           R"(mkdir("/media/ob/ob/img1/media/ob", 0755))",
+                           R"(mkdir("/media/ob/ob/img1/sys", 0555))",
+                           R"(mkdir("/media/ob/ob/img1/dev", 0755))",
+                           R"(mkdir("/media/ob/ob/img1/proc", 0555))",
+                           R"(mkdir("/media/ob/ob/img1/tmp", 01777))"}));
+    EXPECT_LT(box.first(made.back()), box.first(R"(mount("/media/ob", "/media/ob/ob/img1)"));
+    EXPECT_FALSE(box.printed(ob_test::error_line("/proc", ENOENT)));
 }
 
 TEST(NoMedium, ElevenDotsElevenSecondsThenTheFlashInit) {
@@ -220,6 +232,16 @@ TEST(Mends, AnImageDirectoryThatCannotBeEnteredBootsFlashUntouched) {
     }
 }
 
+// A position-independent program with the usual MIPS program interpreter.
+const ob_test::Elf dynamic = {ELFCLASS32, ELFDATA2LSB, EM_MIPS, ET_DYN, "/lib/ld.so.1"};
+
+// An image whose /sbin/init is the given file, and nothing else.
+void init_of(ObinitBox& box, const std::string& name, const std::string& content,
+             mode_t mode = 0755) {
+    box.add_image(name, "");
+    box.write_file("/media/ob/ob/" + name + "/sbin/init", content, mode);
+}
+
 // Images that would be entered and prepared but cannot start, or lie outside
 // the medium's image directory: nothing is mounted or edited, Flash boots
 // with its swap file.
@@ -245,7 +267,43 @@ TEST(Mends, AnImageWithoutInitOrOutsideTheImageDirectoryBootsFlash) {
              box.add_image("dirinit", "");
              box.make_dir("/media/ob/ob/dirinit/sbin/init");
          },
-         "holds no init program"},
+         "cannot start its init: /sbin/init is not a regular file"},
+        // What execve would refuse after the switch, with process 1 gone.
+        {"modes", [](ObinitBox& box) { init_of(box, "modes", elf_program(), 0644); },
+         "cannot start its init: /sbin/init has no execute permission"},
+        {"x86",
+         [](ObinitBox& box) {
+             init_of(box, "x86", elf_program({ELFCLASS64, ELFDATA2LSB, EM_X86_64, ET_DYN, {}}));
+         },
+         "cannot start its init: /sbin/init is a program for x86-64, not for 32-bit "
+         "little-endian MIPS"},
+        {"arm",
+         [](ObinitBox& box) {
+             init_of(box, "arm", elf_program({ELFCLASS32, ELFDATA2LSB, EM_ARM, ET_EXEC, {}}));
+         },
+         "cannot start its init: /sbin/init is a program for ARM, not for 32-bit little-endian "
+         "MIPS"},
+        {"mipseb",
+         [](ObinitBox& box) {
+             init_of(box, "mipseb", elf_program({ELFCLASS32, ELFDATA2MSB, EM_MIPS, ET_EXEC, {}}));
+         },
+         "cannot start its init: /sbin/init is a program for big-endian MIPS, not for 32-bit "
+         "little-endian MIPS"},
+        {"object",
+         [](ObinitBox& box) {
+             init_of(box, "object", elf_program({ELFCLASS32, ELFDATA2LSB, EM_MIPS, ET_REL, {}}));
+         },
+         "cannot start its init: /sbin/init is not an executable program"},
+        {"dynamic", [](ObinitBox& box) { init_of(box, "dynamic", elf_program(dynamic)); },
+         "cannot start its init: /sbin/init needs /lib/ld.so.1, which is missing"},
+        {"script",
+         [](ObinitBox& box) {
+             init_of(box, "script", "#! /bin/bash -e\necho\n");
+             box.write_file("/media/ob/ob/script/bin/sh", elf_program(), 0755);
+         },
+         "cannot start its init: /sbin/init is a script for /bin/bash, which is missing"},
+        {"text", [](ObinitBox& box) { init_of(box, "text", "exec /bin/sh\n"); },
+         "cannot start its init: /sbin/init is neither a program nor a script"},
         {"usr",
          [](ObinitBox& box) {
              box.write_file("/usr/sbin/init", "flash program");
@@ -281,6 +339,27 @@ TEST(Mends, AnImageWithoutInitOrOutsideTheImageDirectoryBootsFlash) {
     box.make_symlink("img1", "/media/ob/ob/alias");
     box.write_file("/media/ob/obboot.ini", "alias");
     EXPECT_EQ(box.boot().program, "/lib/systemd/systemd");
+    // Scripts and dynamic programs with their interpreters inside the image,
+    // on a medium whose image directory is itself a link.
+    for (const char* name : {"script", "dynamic"}) {
+        SCOPED_TRACE(name);
+        ObinitBox linked;
+        linked.rmdir("/media/ob/ob");
+        linked.make_symlink("images", "/media/ob/ob");
+        const std::string root = std::string("/media/ob/images/") + name;
+        linked.add_image(name, "/sbin/init.sysvinit");
+        linked.write_file(root + "/sbin/init.sysvinit",
+                          name == std::string("script") ? "#!/bin/sh\n" : elf_program(dynamic),
+                          0755);
+        linked.write_file(root + "/bin/sh", elf_program(dynamic), 0755);
+        linked.make_dir(root + "/lib");
+        linked.make_symlink("ld-2.31.so", root + "/lib/ld.so.1");
+        linked.write_file(root + "/lib/ld-2.31.so",
+                          elf_program({ELFCLASS32, ELFDATA2LSB, EM_MIPS, ET_DYN, {}}), 0755);
+        linked.write_file("/media/ob/obboot.ini", name);
+        EXPECT_EQ(linked.boot().program, "/sbin/init.sysvinit");
+        EXPECT_TRUE(linked.called(R"(chroot("."))"));
+    }
 }
 
 // Process 1 given a maintenance command (say on the kernel command line)
@@ -289,9 +368,10 @@ TEST(Mends, ProcessOneNeverExitsAfterAMaintenanceCommand) {
     for (const char* command : {"start", "911", "link"}) {
         SCOPED_TRACE(command);
         ObinitBox box;
-        const ob_test::Outcome run = box.boot({command});
+        // The kernel command line's other words go on to the flash init.
+        const ob_test::Outcome run = box.boot({command, "single", "quiet"});
         EXPECT_EQ(run.program, "/sbin/init.sysvinit");
-        EXPECT_EQ(run.argv, Calls{"/sbin/init"});
+        EXPECT_EQ(run.argv, (Calls{"/sbin/init", "single", "quiet"}));
         EXPECT_FALSE(box.called("exit("));
         EXPECT_FALSE(box.printed("booting failed"));
     }

@@ -4,6 +4,7 @@
 // directory), plus a loop block device for the flash replacement.
 #pragma once
 
+#include <elf.h>
 #include <errno.h>
 #include <linux/loop.h>
 #include <stdint.h>
@@ -60,6 +61,40 @@ inline std::string partition_list(const std::string& lines) {
     return "major minor  #blocks  name\n\n" + lines;
 }
 
+// A program file as far as the kernel looks before it starts one: the ELF
+// header and one program header, the interpreter's name behind them. By
+// default a static 32-bit little-endian MIPS program.
+struct Elf {
+    unsigned char elf_class = ELFCLASS32;
+    unsigned char data = ELFDATA2LSB;
+    uint16_t machine = EM_MIPS;
+    uint16_t type = ET_EXEC;
+    std::string interpreter;  // "" for a static program
+};
+inline std::string elf_program(const Elf& elf = {}) {
+    std::string file(52 + 32 + 64, '\0');
+    auto put = [&](size_t at, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            const int shift = elf.data == ELFDATA2MSB ? 8 * (bytes - 1 - i) : 8 * i;
+            file[at + i] = static_cast<char>(value >> shift);
+        }
+    };
+    file.replace(0, 4, ELFMAG);
+    file[EI_CLASS] = static_cast<char>(elf.elf_class);
+    file[EI_DATA] = static_cast<char>(elf.data);
+    file[EI_VERSION] = EV_CURRENT;
+    put(16, elf.type, 2);
+    put(18, elf.machine, 2);
+    put(28, 52, 4);  // program headers right behind the header
+    put(42, 32, 2);
+    put(44, 1, 2);
+    put(52, elf.interpreter.empty() ? PT_LOAD : PT_INTERP, 4);
+    put(56, 84, 4);
+    put(68, static_cast<uint32_t>(elf.interpreter.size() + 1), 4);
+    file.replace(84, elf.interpreter.size(), elf.interpreter);
+    return file;
+}
+
 // The run state the start-up leaves for the later steps.
 inline void started_on(int box_model, const char* boot_device) {
     obinit::state() = obinit::RunState();
@@ -114,10 +149,10 @@ public:
     // An image directory on the medium with what the root switch needs.
     void add_image(const std::string& name, const std::string& init) {
         const std::string root = "/media/ob/ob/" + name;
-        for (const char* dir : {"/media/ob", "/sys", "/dev", "/run"})
+        for (const char* dir : {"/media/ob", "/sys", "/dev", "/proc", "/tmp", "/run"})
             make_dir(root + dir);
         write_file(root + "/.obinfo", name);
-        if (!init.empty()) write_file(root + init, "image init");
+        if (!init.empty()) write_file(root + init, elf_program(), 0755);
     }
 
     Outcome boot(Calls args = {}) {
