@@ -1,5 +1,6 @@
 #include "image_list.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "control_file.h"
+#include "file_replace.h"
 #include "kernel.h"
 #include "medium.h"
 
@@ -79,6 +81,19 @@ std::string printable_name(const std::string& name) {
     return text;
 }
 
+// Overwrites the file's first bytes with text and cuts it there, flushed.
+bool rewrite_in_place(const char* path, const char* text) {
+    ob::printf_to(2, "%s: no room for a temporary, rewritten in place\n", ob::selection_file);
+    const int fd = ob::kernel().open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK);
+    const size_t size = strlen(text);
+    const bool written = fd >= 0 && ob::write_all(fd, text, size) &&
+                         ob::kernel().ftruncate(fd, static_cast<off_t>(size)) == 0 &&
+                         ob::kernel().fsync(fd) == 0;
+    if (fd >= 0) ob::kernel().close(fd);
+    if (!written) ob::print_error(ob::selection_file);
+    return written;
+}
+
 bool take_image(const std::string& name, char* label) {
     char info_path[info_path_size];
     int n = snprintf(info_path, sizeof info_path, ob::image_info_format, name.c_str());
@@ -132,33 +147,25 @@ void scan_images() {
     qsort(image_table[1], static_cast<size_t>(image_count), label_size, compare_labels);
 }
 
-void remove_stale_selection() {
-    struct stat st;
-    if (ob::kernel().lstat(selection_temporary, &st) == 0) ob::kernel().unlink(selection_temporary);
-}
+void remove_stale_selection() { ob::remove_stale_replace(ob::selection_file); }
 
-// The new content goes into a temporary next to the file, reaches the disk,
-// and only then replaces the file by a rename: a power cut at any moment
-// leaves the old name or the new one, never an empty or partial file. The
-// medium's journal keeps the rename itself whole.
-void write_selection(const char* text) {
+bool write_selection(const char* text) {
+    std::string target;
     struct stat old;
-    if (ob::kernel().stat(ob::selection_file, &old) != 0 || !S_ISREG(old.st_mode)) return;
+    if (!ob::resolve_link_chain(ob::selection_file, target) ||
+        ob::kernel().stat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode))
+        return false;
     remove_stale_selection();
-    const int fd = ob::kernel().open(selection_temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
-                                     old.st_mode & 07777);
-    if (fd < 0) {
-        ob::print_error(selection_temporary);
-        return;
+    const ob::FilePart whole = {text, strlen(text)};
+    if (ob::replace_file(target.c_str(), old, &whole, 1)) {
+        ob::kernel().sync();
+        return true;
     }
-    const bool written = ob::write_all(fd, text, strlen(text)) && ob::kernel().fsync(fd) == 0;
-    ob::kernel().close(fd);
-    if (!written || ob::kernel().rename(selection_temporary, ob::selection_file) != 0) {
-        ob::print_error(ob::selection_file);
-        ob::kernel().unlink(selection_temporary);
-        return;
-    }
-    ob::kernel().sync();
+    ob::print_error(ob::selection_file);
+    // A full medium has no block for the temporary, but the file has one of
+    // its own, which a name fits into: losing the user's choice would be
+    // worse than the short moment in which a cut could mix two names.
+    return (errno == ENOSPC || errno == EDQUOT) && rewrite_in_place(target.c_str(), text);
 }
 
 void entry_name(int k, char* name, size_t size) {

@@ -29,13 +29,13 @@ void entry_name(int k, char* name, size_t size);
 // Sets default_index and prints the list into the log.
 void find_preselection();
 
-// Replaces the content of the selection file with text, through a
-// temporary and a rename, so that a power cut leaves the old or the new
-// content. The file is never created (nor anything but a regular file
-// replaced): without it the init program boots the flash image anyway.
-void write_selection(const char* text);
-// Where the new content is written before it replaces the file.
-constexpr const char* selection_temporary = "/media/ob/obboot.ini.obnew";
+// Replaces the content of the selection file (or of the file it links to,
+// keeping its mode and owner) with text, through a temporary and a rename,
+// so that a power cut leaves the old or the new content. On a medium too
+// full for the temporary the file is rewritten in place instead. The file is
+// never created (nor anything but a regular file replaced): without it the
+// init program boots the flash image anyway. True when text is stored.
+bool write_selection(const char* text);
 // Removes a temporary that a power cut during an earlier write left behind.
 void remove_stale_selection();
 

@@ -88,9 +88,13 @@ void leave_without_pin() {
 }
 
 void give_up_to_flash() {
-    ob::print_to(2, "PIN 3 times wrong - continue booting Flash\n");
+    // Where Flash cannot be stored, the init program boots what is.
+    if (write_selection("Flash\n") || strcmp(stored_selection, ob::flash_name) == 0)
+        ob::print_to(2, "PIN 3 times wrong - continue booting Flash\n");
+    else
+        ob::printf_to(2, "PIN 3 times wrong - Flash not stored, continue booting %s\n",
+                      stored_selection);
     ob::print_to(2, short_separator);
-    write_selection("Flash\n");
     close_input_devices();
     draw_pin_field(PinField::rejected);
     ob::kernel().sleep_us(1000000);
@@ -178,11 +182,8 @@ bool pin_stage() {
     Entry entry;
     while (!deadline_passed()) {
         int code = read_key();
-        Outcome outcome = Outcome::go_on;
-        if (renews_timeout(code)) {
-            renew_deadline();
-            outcome = act_on_key(code, entry, currentpin);
-        }
+        if (renews_timeout()) renew_deadline();
+        const Outcome outcome = act_on_key(code, entry, currentpin);
         if (outcome == Outcome::end_menu) return false;
         draw_progress();
         if (outcome == Outcome::accepted) return true;

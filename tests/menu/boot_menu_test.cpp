@@ -265,6 +265,35 @@ TEST_F(BootMenuTest, OkReplacesTheSelectionFileThroughATemporaryThatReachesTheDi
     press(elapsed_ms() + 300, KEY_EXIT);
     run();
     EXPECT_FALSE(kernel.exists(temporary));
+    // A full medium has no block for the temporary: the file's own takes the
+    // name, and the log says so.
+    selection("a_much_longer_name\n");
+    kernel.fail_open(temporary, ENOSPC);
+    press(elapsed_ms() + 300, KEY_1);
+    press(elapsed_ms() + 600, KEY_OK);
+    run();
+    EXPECT_EQ(selection(), "img_a\n");
+    EXPECT_NE(kernel.stderr_text.find(ob_test::error_line(ob::selection_file, ENOSPC) +
+                                      ob::selection_file +
+                                      ": no room for a temporary, rewritten in place\n"),
+              std::string::npos);
+}
+
+// A linked selection file is written where it points, keeping the link and
+// the file's mode.
+TEST_F(BootMenuTest, OkWritesThroughALinkedSelectionFile) {
+    image("img_a");
+    kernel.write_file("/media/ob/settings/boot.ini", "Flash\n", 0600);
+    kernel.make_symlink("settings/boot.ini", ob::selection_file);
+    press(300, KEY_1);
+    press(600, KEY_OK);
+    run();
+    EXPECT_EQ(kernel.read_file("/media/ob/settings/boot.ini"), "img_a\n");
+    struct stat st;
+    ASSERT_EQ(kernel.lstat(ob::selection_file, &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(kernel.stat(ob::selection_file, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 // Nothing on the medium is opened in a way that waits: FIFOs under the names
@@ -293,10 +322,11 @@ TEST_F(BootMenuTest, FifosUnderTheMediumsFileNamesCountAsMissing) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));  // not replaced by a file
 }
 
-// The time-out is renewed only by keys: a device that keeps sending other
-// events, key presses, repeats or unknown codes does not hold the menu, and a
-// device that keeps sending known keys holds it for ten minutes at most.
-TEST_F(BootMenuTest, OnlyKeysRenewTheTimeOutAndNoStageLastsBeyondTenMinutes) {
+// The time-out is renewed only by key events: a device that keeps sending
+// other events does not hold the menu, and one that keeps sending keys (a
+// stuck key, a mouse button, codes the menu ignores) holds it for ten minutes
+// at most.
+TEST_F(BootMenuTest, OnlyKeyEventsRenewTheTimeOutAndNoStageLastsBeyondTenMinutes) {
     const struct {
         const char* what;
         uint16_t type, code;
@@ -307,9 +337,9 @@ TEST_F(BootMenuTest, OnlyKeysRenewTheTimeOutAndNoStageLastsBeyondTenMinutes) {
         {"touch position", EV_ABS, ABS_X, 100, 11000},
         {"scan codes", EV_MSC, MSC_SCAN, 0x1234, 11000},
         {"synchronisation", EV_SYN, SYN_REPORT, 0, 11000},
-        {"a stuck key", EV_KEY, KEY_UP, 2, 11000},
-        {"a mouse button", EV_KEY, BTN_LEFT, 0, 11000},
-        {"an unknown code", EV_KEY, KEY_MENU, 0, 11000},
+        {"a stuck key", EV_KEY, KEY_UP, 2, 10 * 60 * 1000 + 1000},
+        {"a mouse button", EV_KEY, BTN_LEFT, 0, 10 * 60 * 1000 + 1000},
+        {"an unknown code", EV_KEY, KEY_MENU, 0, 10 * 60 * 1000 + 1000},
         {"a chattering remote", EV_KEY, KEY_5, 0, 10 * 60 * 1000 + 1000},
     };
     for (const auto& row : rows) {
@@ -324,6 +354,17 @@ TEST_F(BootMenuTest, OnlyKeysRenewTheTimeOutAndNoStageLastsBeyondTenMinutes) {
         EXPECT_EQ(elapsed_ms() - begin, row.ends_ms);
         EXPECT_EQ(selection(), "");
     }
+}
+
+// A key pressed just before the time-out renews it, so its release still acts.
+TEST_F(BootMenuTest, AKeyPressedJustBeforeTheTimeOutStillActs) {
+    image("img_a");
+    selection("Flash\n");
+    press(300, KEY_1);
+    remote->event(start_ms + 300 + 9990, EV_KEY, KEY_OK, 1);
+    remote->event(start_ms + 300 + 10400, EV_KEY, KEY_OK, 0);
+    run();
+    EXPECT_EQ(selection(), "img_a\n");
 }
 
 // ---- The time-out bar ----

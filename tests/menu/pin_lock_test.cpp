@@ -80,18 +80,39 @@ INSTANTIATE_TEST_SUITE_P(Pins, RightPinTest,
                                            RightPin{md5_8_nuls, "12348"}, RightPin{md5_0_nuls, ""}),
                          [](const auto& info) { return "typed_" + std::string(info.param.typed); });
 
+// Three wrong PINs store Flash, also on a medium too full for a temporary;
+// where Flash cannot be stored at all, the log names what boots instead.
 TEST_F(PinStageTest, ThreeWrongPinsBootFlash) {
-    lock(md5_1234);
-    put_picture("/boot/bootlogo.jpg");
-    type(type(type(0, "1111") + 1500, "2222") + 1500, "3333");
-    run();
-    EXPECT_EQ(kernel.stderr_text,
-              "PIN wrong - continue trying\nPIN wrong - continue trying\n"
-              "PIN 3 times wrong - continue booting Flash\n" +
-                  short_separator);
-    EXPECT_EQ(selection(), "Flash\n");
-    EXPECT_EQ(remote->closes, 1);
-    EXPECT_EQ(red_field(), 0);  // the flash image's picture replaced it
+    const struct {
+        int temporary_error, file_error;
+        const char* after;
+        const char* message;
+    } rows[] = {
+        {0, 0, "Flash\n", "PIN 3 times wrong - continue booting Flash\n"},
+        {ENOSPC, 0, "Flash\n", "PIN 3 times wrong - continue booting Flash\n"},
+        {EROFS, EROFS, "img_a\n", "PIN 3 times wrong - Flash not stored, continue booting img_a\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.message);
+        ob_test::FakeKernel& k = kernel;
+        lock(md5_1234);
+        selection("img_a\n");
+        if (row.temporary_error) k.fail_open("/media/ob/obboot.ini.obnew", row.temporary_error);
+        if (row.file_error) k.fail_open_for_writing(ob::selection_file, row.file_error);
+        put_picture("/boot/bootlogo.jpg");
+        k.stderr_text.clear();
+        const int64_t begin = elapsed_ms();
+        type(type(type(begin, "1111") + 1500, "2222") + 1500, "3333");
+        run();
+        const size_t wrong = k.stderr_text.find("PIN wrong - continue trying\nPIN wrong");
+        ASSERT_NE(wrong, std::string::npos);
+        EXPECT_EQ(k.stderr_text.substr(k.stderr_text.size() - strlen(row.message) -
+                                       short_separator.size()),
+                  row.message + short_separator);
+        EXPECT_EQ(selection(), row.after);
+        EXPECT_EQ(red_field(), 0);  // the flash image's picture replaced it
+    }
+    EXPECT_EQ(remote->closes, 3);
 }
 
 TEST_F(PinStageTest, ExitAndTimeOutLeaveWithTheStoredChoice) {

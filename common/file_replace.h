@@ -1,0 +1,38 @@
+// Replacing a file on a medium that may lose power at any moment: the complete
+// new contents go to a temporary next to the file, reach the disk, and only
+// then take the file's name by a rename, flushed with its directory. After a
+// power cut the file holds its old or its new contents, never a part.
+#pragma once
+
+#include <stddef.h>
+#include <sys/stat.h>
+
+#include <string>
+
+namespace ob {
+
+// Suffix of the temporary that becomes the file.
+constexpr const char* replace_suffix = ".obnew";
+
+// The file that `path` finally names: `path` itself, or the file a symbolic
+// link (or a chain of them; relative targets taken from the link's own
+// directory) points to. False when a link cannot be read or the chain does not
+// end. A missing name or one that is no link is the file itself.
+bool resolve_link_chain(const char* path, std::string& target);
+
+struct FilePart {
+    const char* data;
+    size_t size;
+};
+
+// Makes `path` (no link) hold exactly the concatenation of the parts, given
+// the mode and owner of `old`, through `path` + replace_suffix. On any
+// failure before the rename the temporary is removed, `path` keeps its old
+// contents, and false returns with errno of the failed step.
+bool replace_file(const char* path, const struct stat& old, const FilePart* parts, size_t count);
+
+// Removes the temporary of `path` that a power cut during an earlier replace
+// left behind.
+void remove_stale_replace(const char* path);
+
+}  // namespace ob
