@@ -29,19 +29,12 @@ void describe_device(int fd) {
     if (ob::kernel().ioctl(fd, EVIOCGID, &id) < 0) ob::print_error("evdev ioctl");
 }
 
-// The keys the PIN stage and the selection stage know.
-constexpr int remote_keys[] = {KEY_ESC, KEY_1,     KEY_2,     KEY_3,    KEY_4,    KEY_5,
-                               KEY_6,   KEY_7,     KEY_8,     KEY_9,    KEY_0,    KEY_ENTER,
-                               KEY_UP,  KEY_LEFT,  KEY_RIGHT, KEY_DOWN, KEY_EXIT, KEY_OK,
-                               KEY_RED, KEY_GREEN, KEY_YELLOW};
+// Whether the last read_key met an EV_KEY event.
+bool key_event_read = false;
 
 }  // namespace
 
-bool renews_timeout(int read_key_result) {
-    for (int code : remote_keys)
-        if (code == read_key_result) return true;
-    return false;
-}
+bool renews_timeout() { return key_event_read; }
 
 int open_input_devices() {
     for (int i = 0; i < input_device_count; ++i) {
@@ -61,11 +54,13 @@ int open_input_devices() {
 
 int read_key() {
     int result = no_input;
+    key_event_read = false;
     for (int i = 0; i < input_device_count; ++i) {
         if (key[i] <= 0) continue;
         ssize_t n = ob::kernel().read(key[i], &RCevent, sizeof RCevent);
         if (n != static_cast<ssize_t>(sizeof RCevent)) continue;
         result = other_input;
+        if (RCevent.type == EV_KEY) key_event_read = true;
         if (RCevent.type == EV_KEY && RCevent.value == 0) result = RCevent.code;
     }
     return result;

@@ -20,14 +20,13 @@ extern struct input_event RCevent;
 constexpr int no_input = -1;     // no device delivered an event
 constexpr int other_input = -2;  // events arrived, the deciding one was not a key release
 
-// Whether what read_key returned counts as the user's doing and restarts a
-// stage's time-out: only the release of a key of the remote that the menu
-// knows (digits, colour keys, arrows, OK, ENTER, EXIT, ESC). Not the
-// synchronisation, movement, absolute and miscellaneous events that arrive
-// with every key and that a mouse or a chattering receiver sends without
-// end, not presses or auto-repeats (a stuck key), not other key codes (mouse
-// buttons, noise decoded as a code). Each key stroke counts once.
-bool renews_timeout(int read_key_result);
+// Whether the last read_key read a key event: a press, an auto-repeat or a
+// release of any key, known to the menu or not. Each restarts a stage's
+// time-out, so that a key pressed just before the time-out is not lost to it
+// before its release arrives; synchronisation, miscellaneous and movement
+// events (a mouse, a chattering receiver) are no key and do not. The
+// stages' latest end still ends a menu whose remote sends keys by itself.
+bool renews_timeout();
 
 int open_input_devices();
 // One event from each open device; the highest slot with an event decides.

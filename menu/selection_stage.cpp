@@ -131,7 +131,7 @@ int selection_stage(bool foreign_manager) {
     start_countdown();
     for (;;) {
         int code = read_key();
-        if (renews_timeout(code)) renew_deadline();
+        if (renews_timeout()) renew_deadline();
         if (deadline_passed()) {
             end_stage(stage, Ending::keep_preselected);
             return stage.current;
