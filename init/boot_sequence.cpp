@@ -95,7 +95,7 @@ void start_up(int argc, char** argv) {
     ob::printf_to(2, "Orbiel found on device %s ...\n\n", s.boot_device);
     // An image's start-up may already have the medium mounted (its marker shows).
     if (!ob::path_exists(ob::medium_marker) && mount_boot_medium() != 0)
-        ob::print_error(ob::medium_mount);
+        report_unmountable_medium();
 }
 
 // Inside an image root the boot manager runs only when the kernel command

@@ -5,15 +5,20 @@
 // partitions are scanned for a label beginning with "ob", several times.
 #include "medium_discovery.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/swap.h>
+#include <sys/utsname.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "control_file.h"
 #include "device_nodes.h"
+#include "ext_volume.h"
 #include "kernel.h"
 #include "line_reader.h"
 #include "medium.h"
@@ -52,14 +57,6 @@ struct Partition {
 
 constexpr const char* label_prefix = "ob";
 constexpr mode_t partition_node_mode = S_IFBLK | 0666;
-
-// Where the label lies, relative to the start of the device.
-constexpr off_t superblock_offset = 1024;
-constexpr size_t superblock_size = 1024;
-constexpr size_t ext_magic_at = 56;  // in the superblock
-constexpr unsigned ext_magic = 0xEF53;
-constexpr size_t ext_label_at = 120;  // in the superblock
-constexpr size_t ext_label_size = 16;
 
 struct FatLabel {
     off_t type_at;
@@ -170,12 +167,11 @@ void read_volume_label(const char* device) {
     char* label = state().volume_label;
     const int fd = ob::kernel().open(device, O_RDONLY);
     if (fd < 0) return;
-    unsigned char block[superblock_size];
-    if (read_at(fd, superblock_offset, block, sizeof block)) {
-        memcpy(label, block + ext_label_at, ext_label_size);
-        label[ext_label_size] = '\0';
-        const unsigned magic = block[ext_magic_at] | (block[ext_magic_at + 1] << 8);
-        if (magic != ext_magic) read_fat_label(fd, label);
+    unsigned char block[ob::ext_superblock_size];
+    if (read_at(fd, ob::ext_superblock_offset, block, sizeof block)) {
+        const ob::ExtVolume volume = ob::decode_ext_superblock(block);
+        memcpy(label, volume.label, sizeof volume.label);
+        if (!volume.magic) read_fat_label(fd, label);
     }
     ob::kernel().close(fd);
 }
@@ -185,6 +181,26 @@ void read_volume_label(const char* device) {
 int mount_boot_medium() {
     return ob::kernel().mount(state().boot_device, ob::medium_mount, "ext4",
                               MS_MGC_VAL | MS_NOATIME | MS_NODIRATIME, "barrier=1,data=journal");
+}
+
+void report_unmountable_medium() {
+    const int saved = errno;
+    const char* device = state().boot_device;
+    std::string problem;
+    struct utsname name;
+    unsigned char block[ob::ext_superblock_size];
+    const int fd = ob::kernel().open(device, O_RDONLY);
+    if (fd >= 0 && read_at(fd, ob::ext_superblock_offset, block, sizeof block) &&
+        ob::kernel().uname(&name) == 0)
+        problem = ob::ext_mount_problem(ob::decode_ext_superblock(block),
+                                        ob::kernel_release_of(name.release));
+    if (fd >= 0) ob::kernel().close(fd);
+    errno = saved;
+    if (problem.empty())
+        ob::print_error(ob::medium_mount);
+    else
+        ob::printf_to(2, "Orbiel: cannot mount %s on %s: it %s\n", device, ob::medium_mount,
+                      problem.c_str());
 }
 
 int swap_on_medium() { return ob::kernel().swapon(ob::swap_file, SWAP_FLAG_PREFER); }

@@ -12,6 +12,10 @@ bool find_boot_medium();
 void read_volume_label(const char* device);
 // Mounts state().boot_device on /media/ob; the mount's result.
 int mount_boot_medium();
+// After a failed mount_boot_medium: one line, naming what the running kernel
+// lacks when the superblock shows it (a feature, the journal), else the
+// error itself.
+void report_unmountable_medium();
 
 // Turns the medium's swap file on (swapon's result).
 int swap_on_medium();

@@ -151,6 +151,35 @@ TEST(MediumScan, FirstLabelWinsNodesAreMadeForPartitionsOnlyHostileLinesSkipped)
               0u);
 }
 
+// A medium that the running kernel refuses is named for what it lacks.
+TEST(MediumScan, AMediumTheKernelCannotMountSaysWhatTheKernelLacks) {
+    const uint32_t ext4 = 0x2c2;  // filetype, extent, 64bit, flex_bg
+    const struct {
+        const char* release;
+        uint32_t compat, incompat, ro_compat;
+        std::string line;
+    } rows[] = {
+        {"3.4-4.0-dm520", 0x4, ext4, 0x400, "it uses metadata_csum, which Linux 3.4 lacks\n"},
+        {"3.14.28-1.12-dm900", 0x4, ext4 | 0x2000, 0x400,
+         "it uses metadata_csum_seed, which Linux 3.14 lacks\n"},
+        {"3.14.28-1.12-dm900", 0, 0x2, 0, "it has no journal\n"},
+        {"3.14.28-1.12-dm900", 0x4, ext4, 0x400, ""},  // mountable: the error itself
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        ObinitBox box;
+        box.release = row.release;
+        box.write_file("/dev/sdb1",
+                       ob_test::ext_volume("obimages", row.compat, row.incompat, row.ro_compat));
+        box.fail(R"(mount("/dev/sdb1")", EINVAL);
+        box.boot();
+        EXPECT_TRUE(box.printed(
+            "Orbiel found on device /dev/sdb1 ...\n\n" +
+            (row.line.empty() ? ob_test::error_line("/media/ob", EINVAL)
+                              : "Orbiel: cannot mount /dev/sdb1 on /media/ob: " + row.line)));
+    }
+}
+
 TEST(ImageRoot, BootManagerRunsThereOnlyWhenTheCommandLineAsks) {
     for (const char* cmdline : {"console=ttyS0 root=/dev/mmcblk0p1\n", "init=/sbin/obinit\n"}) {
         SCOPED_TRACE(cmdline);

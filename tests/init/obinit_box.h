@@ -33,11 +33,17 @@ inline Calls joined(std::initializer_list<Calls> parts) {
     return all;
 }
 
-// A device image whose superblock carries an ext volume name.
-inline std::string ext_volume(const std::string& label) {
+// A device image whose superblock carries an ext volume name and feature
+// flags (by default a journal and nothing else).
+inline std::string ext_volume(const std::string& label, uint32_t compat = 0x4,
+                              uint32_t incompat = 0, uint32_t ro_compat = 0) {
     std::string image(2048, '\0');
     image[1080] = '\x53';
     image[1081] = '\xEF';
+    const uint32_t flags[] = {compat, incompat, ro_compat};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t b = 0; b < 4; ++b)
+            image[1024 + 92 + 4 * i + b] = static_cast<char>(flags[i] >> (8 * b));
     image.replace(1144, std::min<size_t>(label.size(), 16), label.substr(0, 16));
     return image;
 }
