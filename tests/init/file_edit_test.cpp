@@ -93,6 +93,13 @@ TEST(ReplaceInFile, KeepsModeAndEditsTheFileALinkPointsTo) {
     k.make_symlink("/lib/a.service", "/lib/b.service");
     obinit::replace_in_file("x", "#x", "/lib/a.service");
     EXPECT_FALSE(k.exists("/lib/a.service.obnew"));
+
+    // A FIFO under the temporary's name fails the edit at once instead of
+    // holding process 1.
+    k.write_file("/etc/fstab", "/dev/root / auto defaults 1 1\n");
+    k.make_fifo("/etc/fstab.obnew");
+    EXPECT_FALSE(obinit::prepend_to_file("#", "/etc/fstab"));
+    EXPECT_EQ(k.read_file("/etc/fstab"), "/dev/root / auto defaults 1 1\n");
 }
 
 // Fails the nth step that writes the new file (counting from 1): creating
