@@ -21,7 +21,8 @@ inherit cmake
 # (libc.a comes with the toolchain's sysroot), the menu dynamically against
 # the firmware's libraries (OB_STATIC_MENU stays off). The machine's tune
 # flags give the instruction set (MIPS32 release 1 for the boxes); the
-# project's own toolchain file is not used here.
+# project's own toolchain file is not used here. obinit goes into the root's
+# /sbin, where the kernel looks for init, not under the prefix.
 EXTRA_OECMAKE = "\
     -DOB_TESTS=OFF \
     -DOB_MAKE_LOGO=${B}/make_logo-native \
