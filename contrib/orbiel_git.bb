@@ -8,7 +8,9 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=b234ee4d69f5fce4486a80fdaf4a4263"
 # Point this at your clone of the Orbiel repository.
 SRC_URI = "git:///srv/git/orbiel.git;protocol=file;branch=main"
 SRCREV = "${AUTOREV}"
-PV = "0.1+git${SRCPV}"
+# The release is the project version of CMakeLists.txt (the tests check that
+# the two agree).
+PV = "0.1.0+git${SRCPV}"
 S = "${WORKDIR}/git"
 
 # The menu links FreeType, libjpeg-turbo and libmd (PIN digest); the start logo
