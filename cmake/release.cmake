@@ -1,13 +1,15 @@
 # What `cmake --install` puts where (DESTDIR works as usual):
-#   /sbin/obinit                            the box's init (OB_INSTALL_SBINDIR)
+#   <prefix>/sbin/obinit                    the box's init (OB_INSTALL_SBINDIR)
 #   <prefix>/share/orbiel/medium/           the tree to copy onto the boot
 #     ob.sh obboot.ini bin/orbiel           medium (OB_INSTALL_MEDIUMDIR)
 #     logos/orbiel.jpg fonts/orbiel.ttf ob/
 # Components: "box" (obinit) and "medium".
 
-# The kernel looks for init in the root file system's /sbin whatever the
-# prefix, so the default is absolute; a relative value goes under the prefix.
-set(OB_INSTALL_SBINDIR "/sbin" CACHE STRING "Where obinit is installed")
+# Under the prefix, like everything else: an absolute default would put obinit
+# into the build machine's own /sbin on any install run as root. The box's
+# kernel looks for it in the root's /sbin, so a firmware build sets that
+# (the recipe gives its base_sbindir); the bundle installs with prefix /.
+set(OB_INSTALL_SBINDIR "sbin" CACHE STRING "Where obinit is installed (relative: under the prefix)")
 set(OB_INSTALL_MEDIUMDIR "share/orbiel/medium" CACHE STRING
     "Where the boot-medium tree is installed (relative: under the prefix)")
 # The menu font is DejaVu Sans unless told otherwise; firmware builds point

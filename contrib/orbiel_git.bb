@@ -8,7 +8,9 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=b234ee4d69f5fce4486a80fdaf4a4263"
 # Point this at your clone of the Orbiel repository.
 SRC_URI = "git:///srv/git/orbiel.git;protocol=file;branch=main"
 SRCREV = "${AUTOREV}"
-PV = "0.1+git${SRCPV}"
+# The release is the project version of CMakeLists.txt (the tests check that
+# the two agree).
+PV = "0.1.0+git${SRCPV}"
 S = "${WORKDIR}/git"
 
 # The menu links FreeType, libjpeg-turbo and libmd (PIN digest); the start logo
@@ -21,7 +23,8 @@ inherit cmake
 # (libc.a comes with the toolchain's sysroot), the menu dynamically against
 # the firmware's libraries (OB_STATIC_MENU stays off). The machine's tune
 # flags give the instruction set (MIPS32 release 1 for the boxes); the
-# project's own toolchain file is not used here.
+# project's own toolchain file is not used here. obinit goes into the root's
+# /sbin, where the kernel looks for init, not under the prefix.
 EXTRA_OECMAKE = "\
     -DOB_TESTS=OFF \
     -DOB_MAKE_LOGO=${B}/make_logo-native \

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "box_model.h"
+#include "build_info.h"
 #include "control_file.h"
 #include "kernel.h"
 #include "medium.h"
@@ -41,7 +42,7 @@ RunState run_state;
 
 void print_banner() {
     ob::printf_to(2, "\n%s V%d.%d %s Build %s %s\n\n", product_name, version_major, version_minor,
-                  credit_text, __DATE__, __TIME__);
+                  credit_text, ob::build_date, ob::build_time);
 }
 
 void make_mount_points() {
