@@ -38,6 +38,9 @@ constexpr const char* resolution_file = "/media/ob/.obresolution";
 constexpr const char* boot_color_file = "/media/ob/.obbootcolor";
 constexpr const char* mask_file = "/media/ob/.obmask";
 constexpr const char* no_boot_manager_file = "/media/ob/.obnobootmanager";
+// Names the image of the next boot only: obinit removes it before it boots
+// that image, so the boot after it is the stored choice again.
+constexpr const char* one_shot_file = "/media/ob/.oboneshot";
 constexpr const char* foreign_manager_file = "/media/ob/.kxbootmanager";
 constexpr const char* stale_boot_file = "/media/ob/.obboot";
 constexpr const char* menu_log = "/media/ob/.oblog";
