@@ -149,4 +149,11 @@ ImageScan scan_images(const std::string& top) {
     return scan;
 }
 
+int preselected_entry(const std::vector<std::string>& names, const std::string& word) {
+    int entry = 0;
+    for (size_t k = 0; k < names.size(); ++k)
+        if (names[k] == word) entry = static_cast<int>(k);
+    return entry;
+}
+
 }  // namespace ob

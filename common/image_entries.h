@@ -53,4 +53,8 @@ struct ImageScan {
 // Labels, and the lines the menu logs, name the box's paths.
 ImageScan scan_images(const std::string& top);
 
+// The entry the menu preselects among the entries' names (Flash first, then
+// the listed images): the last that equals the stored word, else 0.
+int preselected_entry(const std::vector<std::string>& names, const std::string& word);
+
 }  // namespace ob

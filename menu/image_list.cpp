@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "file_replace.h"
 #include "image_entries.h"
@@ -84,13 +85,14 @@ void entry_name(int k, char* name, size_t size) {
 }
 
 void find_preselection() {
-    default_index = 0;
+    std::vector<std::string> names;
     for (int j = 0; j <= image_count; ++j) {
         char name[label_size];
         entry_name(j, name, sizeof name);
-        if (strcmp(name, stored_selection) == 0) default_index = j;
+        names.push_back(name);
         ob::printf_to(1, "%i: %s\n", j, image_table[j]);
     }
+    default_index = ob::preselected_entry(names, stored_selection);
 }
 
 }  // namespace orbiel
