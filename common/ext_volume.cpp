@@ -104,7 +104,7 @@ std::vector<const Feature*> missing_features(const ExtVolume& volume, KernelRele
         }
         for (uint32_t bit = 1; bit != 0; bit <<= 1) {
             if ((unknown & bit) == 0) continue;
-            char name[48];
+            char name[64];
             snprintf(name, sizeof name, "an unknown %s feature 0x%x",
                      kind == Kind::incompat ? "incompatible" : "read-only-compatible", bit);
             missing.push_back(nullptr);
