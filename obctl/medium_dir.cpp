@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,10 +26,29 @@ std::string shown_image(const std::string& name) { return shown(ob::images_dir) 
 
 std::string box_image(const std::string& name) { return std::string(ob::images_dir) + "/" + name; }
 
+namespace {
+
+// Paths on the medium are compared after their links are resolved from the
+// root, so the top directory is made absolute first.
+bool absolute(const std::string& dir, std::string& path) {
+    path = dir;
+    if (dir[0] == '/') return true;
+    char cwd[PATH_MAX];
+    const ssize_t n = ob::kernel().readlink("/proc/self/cwd", cwd, sizeof cwd);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof cwd || cwd[0] != '/') return false;
+    path = std::string(cwd, static_cast<size_t>(n)) + "/" + dir;
+    return true;
+}
+
+}  // namespace
+
 bool find_medium(const std::string& dir, Medium& medium, std::string& error) {
-    medium.top = dir;
+    if (!absolute(dir, medium.top)) {
+        error = dir + ": name the medium's top directory from / (--medium DIR)";
+        return false;
+    }
     struct stat st;
-    const bool found = ob::kernel().stat(dir.c_str(), &st) == 0;
+    const bool found = ob::kernel().stat(medium.top.c_str(), &st) == 0;
     if (!found || !S_ISDIR(st.st_mode)) {
         error = dir + ": " + strerror(found ? ENOTDIR : errno) +
                 " (name the medium's top directory with --medium DIR)";
