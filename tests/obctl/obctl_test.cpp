@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../menu/test_pictures.h"
 #include "fake_kernel.h"
 #include "medium_files.h"
 
@@ -99,6 +100,8 @@ TEST(ObctlStatus, EffectiveSettingsTheMediumAndTheFindings) {
     stick.write_file(top + "/.oblocked", "not a digest\n");
     stick.write_file(top + "/.oblog", "-----\nOrbiel V12.45 Orbiel free build\n");
     stick.write_file(top + "/obboot.ini", "ghost\n");
+    stick.write_file(top + "/logos/orbiel.jpg", "");
+    ASSERT_TRUE(ob_test::write_jpeg(stick.host_path("/mnt/stick/logos/orbiel.jpg"), 640, 480, 3));
     EXPECT_EQ(stick.run({"status", "--json"}), 0);
     const char* const parts[] = {
         R"j({"medium":{"directory":"/mnt/stick","device":"/dev/sdb1","file_system":"ext4",)j"
@@ -116,6 +119,10 @@ TEST(ObctlStatus, EffectiveSettingsTheMediumAndTheFindings) {
         R"j({"severity":"error","subject":"obboot.ini","text":"names ghost: cannot enter image )j"
         R"j(directory /media/ob/ob/ghost: )j",
         R"j("subject":"obboot.ini","text":"the menu preselects Flash, obinit boots ghost"})j",
+        R"j("subject":"logos/orbiel.jpg","text":"jpeg size is 640x480 - should be at least )j"
+        R"j(1280x720"})j",
+        R"j("subject":"fonts/orbiel.ttf","text":"Freetype <Schrift \"/media/ob/fonts/orbiel.ttf\" )j"
+        R"j(fehlgeschlagen>: no menu, obinit boots the stored choice"})j",
     };
     for (const char* part : parts)
         EXPECT_NE(stick.stdout_text.find(part), std::string::npos) << part;
