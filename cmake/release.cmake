@@ -1,9 +1,10 @@
 # What `cmake --install` puts where (DESTDIR works as usual):
 #   <prefix>/sbin/obinit                    the box's init (OB_INSTALL_SBINDIR)
+#   <prefix>/bin/obctl                      the medium's settings tool (box or PC)
 #   <prefix>/share/orbiel/medium/           the tree to copy onto the boot
 #     ob.sh obboot.ini bin/orbiel           medium (OB_INSTALL_MEDIUMDIR)
 #     logos/orbiel.jpg fonts/orbiel.ttf ob/
-# Components: "box" (obinit) and "medium".
+# Components: "box" (obinit, obctl) and "medium".
 
 # Under the prefix, like everything else: an absolute default would put obinit
 # into the build machine's own /sbin on any install run as root. The box's
@@ -20,6 +21,7 @@ find_file(OB_FONT DejaVuSans.ttf
           DOC "TrueType font installed as the medium's fonts/orbiel.ttf")
 
 install(TARGETS obinit RUNTIME DESTINATION "${OB_INSTALL_SBINDIR}" COMPONENT box)
+install(TARGETS obctl RUNTIME DESTINATION bin COMPONENT box)
 
 set(medium "${OB_INSTALL_MEDIUMDIR}")
 # Only its presence counts: it tells that the medium is mounted.

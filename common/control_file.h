@@ -36,6 +36,10 @@ constexpr const char* value_separators = " \t\n";
 constexpr const char* init_value_separators = " \t\n\r";
 constexpr const char* line_separator = "\n";
 
+// obinit passes the box driver's settings on from the first word of at most
+// this many bytes.
+constexpr size_t box_setting_limit = 255;
+
 // The decimal value of text as atoi() reads it (leading white space and a
 // sign allowed, no digits gives 0), without atoi's overflow hazard: values out
 // of the int range are clamped.

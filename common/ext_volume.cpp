@@ -1,10 +1,14 @@
 #include "ext_volume.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <vector>
+
+#include "kernel.h"
 
 namespace ob {
 
@@ -128,6 +132,28 @@ ExtVolume decode_ext_superblock(const unsigned char* block) {
     volume.incompat = u32_at(block, incompat_at);
     volume.ro_compat = u32_at(block, ro_compat_at);
     return volume;
+}
+
+bool read_ext_volume(const char* device, ExtVolume& volume) {
+    const int fd = kernel().open(device, O_RDONLY);
+    if (fd < 0) return false;
+    unsigned char block[ext_superblock_size];
+    size_t got = 0;
+    int err = EIO;  // a device too short for a superblock
+    if (kernel().lseek(fd, ext_superblock_offset, SEEK_SET) != ext_superblock_offset) err = errno;
+    while (err == EIO && got < sizeof block) {
+        const ssize_t n = kernel().read(fd, block + got, sizeof block - got);
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    kernel().close(fd);
+    if (got < sizeof block) {
+        errno = err;
+        return false;
+    }
+    volume = decode_ext_superblock(block);
+    return true;
 }
 
 KernelRelease kernel_release_of(const char* release) {

@@ -27,6 +27,10 @@ struct ExtVolume {
 // (whatever they are: the label bytes are taken even without the magic).
 ExtVolume decode_ext_superblock(const unsigned char* block);
 
+// Reads and decodes the superblock of the device (a partition) at path.
+// False, with errno, when it does not open or is too short.
+bool read_ext_volume(const char* device, ExtVolume& volume);
+
 // A kernel release as its first two numbers ("3.4-4.0-dm520" is 3.4).
 struct KernelRelease {
     int major;

@@ -24,16 +24,14 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// The rename itself is made durable by flushing the directory that holds
-// it; where that directory cannot be flushed, everything is.
+}  // namespace
+
 void flush_directory_of(const char* path) {
     const int fd = kernel().open(directory_of(path).c_str(), directory_flags);
     const bool flushed = fd >= 0 && kernel().fsync(fd) == 0;
     if (fd >= 0) kernel().close(fd);
     if (!flushed) kernel().sync();
 }
-
-}  // namespace
 
 bool resolve_link_chain(const char* path, std::string& target) {
     target = path;

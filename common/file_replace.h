@@ -35,4 +35,8 @@ bool replace_file(const char* path, const struct stat& old, const FilePart* part
 // left behind.
 void remove_stale_replace(const char* path);
 
+// Makes a rename into, or a removal from, the directory that holds `path`
+// durable: that directory is flushed, or everything where it cannot be.
+void flush_directory_of(const char* path);
+
 }  // namespace ob

@@ -1,7 +1,7 @@
 // The one seam between Orbiel and the kernel.
 //
 // Every file, mount, device node, ioctl, mapping, process and clock operation
-// of obinit and orbiel goes through ob::kernel(). On the box it is LinuxKernel,
+// of obinit, orbiel and obctl goes through ob::kernel(). On the box it is LinuxKernel,
 // a thin forwarder to the system calls. Tests install a recording fake that
 // runs the same sequences inside a temporary directory.
 //
@@ -13,6 +13,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <sys/utsname.h>
 
@@ -37,6 +38,7 @@ public:
     virtual int fchmod(int fd, mode_t mode) = 0;
     virtual int fchown(int fd, uid_t owner, gid_t group) = 0;
     virtual int fcntl(int fd, int cmd, long arg = 0) = 0;
+    virtual int flock(int fd, int operation) = 0;
     virtual int dup2(int oldfd, int newfd) = 0;
     virtual int ioctl(int fd, unsigned long request, void* arg) = 0;
     virtual int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) = 0;
@@ -45,6 +47,7 @@ public:
 
     // Names in the file tree.
     virtual int stat(const char* path, struct stat* st) = 0;
+    virtual int statvfs(const char* path, struct statvfs* st) = 0;
     virtual int lstat(const char* path, struct stat* st) = 0;
     virtual ssize_t readlink(const char* path, char* buf, size_t size) = 0;
     virtual int mkdir(const char* path, mode_t mode) = 0;

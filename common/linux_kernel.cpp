@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
@@ -32,6 +33,7 @@ int LinuxKernel::fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
 int LinuxKernel::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int LinuxKernel::fchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }
 int LinuxKernel::fcntl(int fd, int cmd, long arg) { return ::fcntl(fd, cmd, arg); }
+int LinuxKernel::flock(int fd, int operation) { return ::flock(fd, operation); }
 int LinuxKernel::dup2(int oldfd, int newfd) { return ::dup2(oldfd, newfd); }
 int LinuxKernel::ioctl(int fd, unsigned long request, void* arg) {
     return ::ioctl(fd, request, arg);
@@ -45,6 +47,7 @@ void* LinuxKernel::mmap(void* addr, size_t length, int prot, int flags, int fd, 
 int LinuxKernel::munmap(void* addr, size_t length) { return ::munmap(addr, length); }
 
 int LinuxKernel::stat(const char* path, struct stat* st) { return ::stat(path, st); }
+int LinuxKernel::statvfs(const char* path, struct statvfs* st) { return ::statvfs(path, st); }
 int LinuxKernel::lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 ssize_t LinuxKernel::readlink(const char* path, char* buf, size_t size) {
     return ::readlink(path, buf, size);

@@ -18,6 +18,7 @@ public:
     int fchmod(int fd, mode_t mode) override;
     int fchown(int fd, uid_t owner, gid_t group) override;
     int fcntl(int fd, int cmd, long arg = 0) override;
+    int flock(int fd, int operation) override;
     int dup2(int oldfd, int newfd) override;
     int ioctl(int fd, unsigned long request, void* arg) override;
     int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) override;
@@ -25,6 +26,7 @@ public:
     int munmap(void* addr, size_t length) override;
 
     int stat(const char* path, struct stat* st) override;
+    int statvfs(const char* path, struct statvfs* st) override;
     int lstat(const char* path, struct stat* st) override;
     ssize_t readlink(const char* path, char* buf, size_t size) override;
     int mkdir(const char* path, mode_t mode) override;

@@ -1,6 +1,11 @@
-// Where things lie on the boot medium, and the files around it that both
-// programs use. The medium is always mounted on /media/ob.
+// Where things lie on the boot medium, and the files around it that the
+// programs use. On the box the medium is mounted on /media/ob; obctl also
+// works on one mounted anywhere else (on_medium).
 #pragma once
+
+#include <string.h>
+
+#include <string>
 
 namespace ob {
 
@@ -33,9 +38,18 @@ constexpr const char* resolution_file = "/media/ob/.obresolution";
 constexpr const char* boot_color_file = "/media/ob/.obbootcolor";
 constexpr const char* mask_file = "/media/ob/.obmask";
 constexpr const char* no_boot_manager_file = "/media/ob/.obnobootmanager";
+// Names the image of the next boot only: obinit removes it before it boots
+// that image, so the boot after it is the stored choice again.
+constexpr const char* one_shot_file = "/media/ob/.oboneshot";
 constexpr const char* foreign_manager_file = "/media/ob/.kxbootmanager";
 constexpr const char* stale_boot_file = "/media/ob/.obboot";
 constexpr const char* menu_log = "/media/ob/.oblog";
+
+// A path above as it lies on a medium whose top directory is `top`
+// ("/media/ob" gives the path itself).
+inline std::string on_medium(const std::string& top, const char* box_path) {
+    return top + (box_path + strlen(medium_mount));
+}
 
 // The selection that means the box's own flash image.
 constexpr const char* flash_name = "Flash";

@@ -139,17 +139,22 @@ void prepare_box_and_run_menu() {
     start_image_init();
 }
 
-// Steps 11 to 18.
+// Steps 11 to 18; a one-shot choice goes before the menu and the stored
+// choice.
 [[noreturn]] void boot_stage() {
     RunState& s = state();
     if (!boot_manager_wanted()) start_init();
-    if (ob::path_exists(ob::no_boot_manager_file)) {
-        ob::print_to(2, "Orbiel Bootmanager is disabled ...\n");
+    if (take_one_shot()) {
         s.menu_skipped = true;
     } else {
-        prepare_box_and_run_menu();
+        if (ob::path_exists(ob::no_boot_manager_file)) {
+            ob::print_to(2, "Orbiel Bootmanager is disabled ...\n");
+            s.menu_skipped = true;
+        } else {
+            prepare_box_and_run_menu();
+        }
+        read_selection();
     }
-    read_selection();
     ob::printf_to(2, "Orbiel is booting Image %s ...\n", s.selection);
     if (strcmp(s.selection, ob::flash_name) == 0) boot_flash();
     boot_image(s.selection);

@@ -29,7 +29,7 @@ constexpr ModelModules model_modules[] = {
 };
 
 // The box driver's values are short words; more than this is never read.
-constexpr size_t setting_limit = 255;
+constexpr size_t setting_limit = ob::box_setting_limit;
 
 // A descriptor counts only when it is above 0: process 1 owns the console on
 // descriptor 0, so a 0 means the console was missing and the open went wrong.

@@ -2,12 +2,13 @@
 // and the ones around them that it links or looks for.
 #pragma once
 
+#include "image_boot.h"
+
 namespace obinit {
 
-// Init programs that mount the kernel file systems themselves, in order of
-// preference; the classic /sbin/init after them needs them mounted.
-constexpr const char* self_mounting_inits[] = {"/sbin/init.sysvinit", "/lib/systemd/systemd"};
-constexpr const char* plain_init = "/sbin/init";
+// The init programs of a root, in order of preference (image_boot.h).
+using ob::plain_init;
+using ob::self_mounting_inits;
 
 constexpr const char* obinit_program = "/sbin/obinit";
 // Roots managed by mdev (busybox) run it as the kernel's hotplug helper.

@@ -188,13 +188,9 @@ void report_unmountable_medium() {
     const char* device = state().boot_device;
     std::string problem;
     struct utsname name;
-    unsigned char block[ob::ext_superblock_size];
-    const int fd = ob::kernel().open(device, O_RDONLY);
-    if (fd >= 0 && read_at(fd, ob::ext_superblock_offset, block, sizeof block) &&
-        ob::kernel().uname(&name) == 0)
-        problem = ob::ext_mount_problem(ob::decode_ext_superblock(block),
-                                        ob::kernel_release_of(name.release));
-    if (fd >= 0) ob::kernel().close(fd);
+    ob::ExtVolume volume;
+    if (ob::read_ext_volume(device, volume) && ob::kernel().uname(&name) == 0)
+        problem = ob::ext_mount_problem(volume, ob::kernel_release_of(name.release));
     errno = saved;
     if (problem.empty())
         ob::print_error(ob::medium_mount);

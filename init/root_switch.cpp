@@ -8,19 +8,17 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
-#include <iterator>
 #include <string>
-#include <vector>
 
 #include "box_setup.h"
 #include "device_nodes.h"
+#include "image_boot.h"
 #include "init_program.h"
 #include "kernel.h"
 #include "kernel_mounts.h"
 #include "medium.h"
 #include "obinit.h"
 #include "program_check.h"
-#include "resolve_below.h"
 #include "shell_commands.h"
 
 namespace obinit {
@@ -41,89 +39,32 @@ constexpr CarryOver carry_overs[] = {
     {"/dev", "/dev", MS_MOVE},
 };
 
-// Mount points of the carried trees and of the preparation's kernel file
-// systems that an image unpacked from a plain archive often lacks, parents
-// first. The preparation makes the others itself.
-struct MountPoint {
-    const char* path;
-    mode_t mode;
-};
-constexpr MountPoint image_mount_points[] = {
-    {"/media", 0755}, {ob::medium_mount, 0755}, {"/sys", 0555},
-    {"/dev", 0755},   {"/proc", 0555},          {"/tmp", 01777},
-};
-
 constexpr const char* console = "/dev/console";
-
-// The init program start_image_init would execute: the first self-mounting
-// one that the kernel would start, else /sbin/init. False, after a line that
-// says why, when the kernel would start none of them (process 1 would end).
-bool holds_startable_init(const char* image_root) {
-    std::vector<const char*> programs(std::begin(self_mounting_inits),
-                                      std::end(self_mounting_inits));
-    programs.push_back(plain_init);
-    std::string first_problem;
-    for (const char* program : programs) {
-        const ob::ProgramCheck check = ob::check_program(image_root, program);
-        if (check.startable) return true;
-        if (check.present && first_problem.empty())
-            first_problem = std::string(program) + " " + check.problem;
-    }
-    if (first_problem.empty())
-        ob::printf_to(2, "Orbiel: image directory %s holds no init program\n", image_root);
-    else
-        ob::printf_to(2, "Orbiel: image directory %s cannot start its init: %s\n", image_root,
-                      first_problem.c_str());
-    return false;
-}
-
-// An image root must lie in the medium's image directory: an entry that is a
-// link elsewhere (into the flash, say) would have the preparation edit files
-// and make mount points there. Both sides are resolved alike: the medium's
-// "ob" (or /media) may itself be a link.
-bool inside_images_dir(const char* new_root) {
-    std::string images;
-    std::string resolved;
-    if (!ob::resolve_below("", ob::images_dir, images) ||
-        !ob::resolve_below("", new_root, resolved))
-        return false;
-    const std::string prefix = images + "/";
-    return resolved.size() > prefix.size() && resolved.compare(0, prefix.size(), prefix) == 0;
-}
 
 // Everything after switch_root changes the image's files, so the new root
 // must be a directory that can be entered and must not be the running root
 // itself (a link pointing there would make the image preparation edit the
 // flash), must lie in the medium's image directory and must hold an init
-// program. Reports and returns false otherwise; nothing is mounted yet.
+// program that the kernel would start (process 1 would end otherwise).
+// Reports and returns false otherwise; nothing is mounted yet.
 bool can_enter(const char* new_root) {
     struct stat root_dir;
-    struct stat image_dir;
-    const char* problem = nullptr;
-    if (ob::kernel().stat(new_root, &image_dir) != 0) {
-        problem = strerror(errno);
-    } else if (!S_ISDIR(image_dir.st_mode)) {
-        problem = strerror(ENOTDIR);
-    } else if (ob::kernel().stat("/", &root_dir) == 0 && root_dir.st_dev == image_dir.st_dev &&
-               root_dir.st_ino == image_dir.st_ino) {
-        problem = "it is the running root";
-    } else if (!inside_images_dir(new_root)) {
-        ob::printf_to(2, "Orbiel: image directory %s lies outside %s\n", new_root, ob::images_dir);
+    const bool root_known = ob::kernel().stat("/", &root_dir) == 0;
+    const ob::ImageBootProblem problem =
+        ob::image_boot_problem(ob::images_dir, new_root, root_known ? &root_dir : nullptr);
+    if (problem.kind != ob::ImageBootProblem::none) {
+        ob::printf_to(2, "%s\n", ob::image_boot_message(problem, new_root, ob::images_dir).c_str());
         return false;
-    } else if (!holds_startable_init(new_root)) {
-        return false;
-    } else if (ob::kernel().chdir(new_root) != 0) {
-        problem = strerror(errno);
     }
-    if (problem == nullptr) return true;
-    ob::printf_to(2, "Orbiel: cannot enter image directory %s: %s\n", new_root, problem);
+    if (ob::kernel().chdir(new_root) == 0) return true;
+    ob::printf_to(2, "Orbiel: cannot enter image directory %s: %s\n", new_root, strerror(errno));
     return false;
 }
 
 // Without them the image would boot without the medium, /sys, /dev and
 // /proc; one that cannot be made is reported, and the boot goes on.
 void make_missing_mount_points(const char* new_root) {
-    for (const MountPoint& point : image_mount_points) {
+    for (const ob::MountPoint& point : ob::image_mount_points) {
         const std::string path = std::string(new_root) + point.path;
         struct stat st;
         if (ob::kernel().lstat(path.c_str(), &st) == 0 || errno != ENOENT) continue;

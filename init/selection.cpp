@@ -1,41 +1,46 @@
 #include "selection.h"
 
+#include <errno.h>
+#include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "control_file.h"
+#include "file_replace.h"
 #include "kernel.h"
 #include "medium.h"
 #include "obinit.h"
+#include "selection_file.h"
 
 namespace obinit {
 
-namespace {
-
-constexpr size_t selection_limit = selection_size - 1;
-
-// The selection becomes a path below the image directory, so it must name
-// one directory there and nothing else.
-bool plain_image_name(const char* name) {
-    return name[0] != '\0' && strchr(name, '/') == nullptr && strcmp(name, ".") != 0 &&
-           strcmp(name, "..") != 0;
-}
-
-}  // namespace
+static_assert(ob::boot_selection_limit < selection_size, "every word read fits the run state");
 
 void read_selection() {
-    char* selection = state().selection;
-    char word[selection_size];
-    if (ob::read_control_file(ob::selection_file, word, sizeof word, selection_limit) <= 0) {
-        strcpy(selection, ob::flash_name);
-        return;
-    }
-    ob::cut_at_any(word, ob::init_value_separators);
-    if (!plain_image_name(word)) {
+    std::string word;
+    if (ob::read_boot_selection(ob::selection_file, word) == ob::BootSelection::invalid)
         ob::printf_to(2, "Orbiel: invalid image name in %s, booting Flash\n", ob::selection_file);
-        strcpy(selection, ob::flash_name);
-        return;
+    snprintf(state().selection, selection_size, "%s", word.c_str());
+}
+
+bool take_one_shot() {
+    if (!ob::path_exists(ob::one_shot_file)) return false;
+    std::string word;
+    const ob::BootSelection read = ob::read_boot_selection(ob::one_shot_file, word);
+    if (ob::kernel().unlink(ob::one_shot_file) != 0) {
+        ob::printf_to(2, "Orbiel: cannot remove %s: %s, not honoured\n", ob::one_shot_file,
+                      strerror(errno));
+        return false;
     }
-    strcpy(selection, word);
+    ob::flush_directory_of(ob::one_shot_file);
+    if (read != ob::BootSelection::named) {
+        ob::printf_to(2, "Orbiel: no image name in %s, not honoured\n", ob::one_shot_file);
+        return false;
+    }
+    ob::printf_to(2, "Orbiel boots %s once (%s) ...\n", word.c_str(), ob::one_shot_file);
+    snprintf(state().selection, selection_size, "%s", word.c_str());
+    return true;
 }
 
 }  // namespace obinit

@@ -7,4 +7,12 @@ namespace obinit {
 // becomes "Flash".
 void read_selection();
 
+// The one-shot file's image into state().selection, the file removed and
+// the removal on the medium first, so that a power cut or a hang during that
+// boot brings the stored choice back. False (nothing chosen) without the
+// file, and, after a line that says why, for a file that names nothing
+// usable (removed too) or that cannot be removed (then it is not honoured:
+// it would boot again and again).
+bool take_one_shot();
+
 }  // namespace obinit

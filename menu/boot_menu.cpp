@@ -7,6 +7,7 @@
 #include "input.h"
 #include "kernel.h"
 #include "medium.h"
+#include "menu_settings.h"
 #include "menu_state.h"
 // the stages, which boot_menu() runs in turn
 #include "boot_picture.h"
@@ -19,25 +20,10 @@ namespace orbiel {
 
 namespace {
 
-constexpr int shortest_timeout = 2;
-constexpr int longest_timeout = 30;
-constexpr int default_timeout = 10;
-
-void read_timeout() {
-    char text[65];
-    menu_timeout = default_timeout;
-    if (ob::read_control_file(ob::timeout_file, text, sizeof text, 64) < 0) return;
-    ob::cut_at_any(text, ob::line_separator);
-    int seconds = ob::control_number(text);
-    if (seconds < shortest_timeout) seconds = shortest_timeout;
-    if (seconds > longest_timeout) seconds = longest_timeout;
-    menu_timeout = seconds;
-}
-
 // True when another boot manager is installed as well.
 bool read_settings() {
-    read_timeout();
-    show_progress = ob::path_exists(ob::progress_file) ? 1 : 0;
+    menu_timeout = ob::read_menu_timeout(ob::medium_mount);
+    show_progress = ob::progress_bar_shown(ob::medium_mount) ? 1 : 0;
     const bool foreign_manager = ob::path_exists(ob::foreign_manager_file);
     // Written by tools outside Orbiel; the menu clears it at every start.
     if (ob::path_exists(ob::stale_boot_file)) ob::kernel().unlink(ob::stale_boot_file);

@@ -4,9 +4,9 @@
 #include <string.h>
 #include <sys/mman.h>
 
-#include "control_file.h"
 #include "kernel.h"
 #include "medium.h"
+#include "menu_settings.h"
 #include "menu_state.h"
 
 namespace orbiel {
@@ -57,24 +57,6 @@ void clear_framebuffer(size_t bytes) {
 
 namespace {
 
-struct resolution {
-    int setting;  // the number in .obresolution
-    int width, height;
-};
-constexpr resolution resolutions[] = {{1366, 1366, 768}, {1080, 1920, 1080}};
-constexpr resolution default_resolution = {720, 1280, 720};
-
-resolution configured_resolution() {
-    char text[21];
-    if (ob::read_control_file(ob::resolution_file, text, sizeof text, 20) < 0)
-        return default_resolution;
-    ob::cut_at_any(text, ob::value_separators);
-    const int setting = ob::control_number(text);
-    for (const resolution& r : resolutions)
-        if (r.setting == setting) return r;
-    return default_resolution;
-}
-
 // The 8-bit palette: entries 1..14, 16-bit components; the two entries with
 // transparency 0x80FF are half transparent.
 struct palette_entry {
@@ -116,7 +98,7 @@ bool setup_failed(const char* message) {
     return false;
 }
 
-bool set_up_framebuffer_mode(resolution& mode) {
+bool set_up_framebuffer_mode(ob::Resolution& mode) {
     fb = ob::kernel().open("/dev/fb0", O_RDWR);
     if (fb < 0) {
         ob::print_to(1, "\nFramebuffer failed\n");
@@ -126,7 +108,7 @@ bool set_up_framebuffer_mode(resolution& mode) {
         return setup_failed("Framebuffer: <FBIOGET_FSCREENINFO fehlgeschlagen>");
     if (!read_variable_info())
         return setup_failed("Framebuffer: <FBIOGET_VSCREENINFO fehlgeschlagen>");
-    mode = configured_resolution();
+    mode = ob::read_resolution(ob::medium_mount);
     if (!put_mode(mode.width, mode.height))
         return setup_failed("Framebuffer: <FBIOPUT_VSCREENINFO fehlgeschlagen>");
     if (!read_fixed_info())
@@ -143,7 +125,7 @@ bool set_up_framebuffer_mode(resolution& mode) {
 }  // namespace
 
 bool set_up_framebuffer(int& width, int& height) {
-    resolution mode = default_resolution;
+    ob::Resolution mode = ob::default_resolution;
     const bool done = set_up_framebuffer_mode(mode);
     width = mode.width;
     height = mode.height;

@@ -4,11 +4,13 @@
 
 #include <stddef.h>
 
+#include "image_entries.h"
+
 namespace orbiel {
 
-constexpr int max_images = 12;
+constexpr int max_images = ob::max_listed_images;
 // A label holds at most 63 characters.
-constexpr size_t label_size = 64;
+constexpr size_t label_size = ob::image_label_size;
 
 // Slot 0 is always "Flash"; slots 1..image_count the images, sorted.
 extern char image_table[max_images + 1][label_size];

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -13,19 +15,13 @@
 #include "framebuffer.h"
 #include "kernel.h"
 #include "medium.h"
+#include "menu_assets.h"
 #include "menu_state.h"
 
 namespace orbiel {
 
 namespace {
 
-constexpr JDIMENSION min_width = 1280;
-constexpr JDIMENSION min_height = 720;
-// The largest mode the box's screen takes: the display hardware scales at
-// most an ultra-HD plane to the video output. A larger picture could not be
-// shown, and its mode alone would take more memory than the box can spare.
-constexpr JDIMENSION max_width = 3840;
-constexpr JDIMENSION max_height = 2160;
 // What the decoder may hold at once. A baseline picture is decoded a few
 // lines at a time; a progressive one keeps all its coefficients, which fits
 // for an ultra-HD picture with the usual halved colour planes. Past this the
@@ -124,25 +120,18 @@ void count_scans(j_common_ptr cinfo) {
     longjmp(reinterpret_cast<decoder_errors*>(cinfo->err)->back, 1);
 }
 
-// The size is checked from the header, before the decoder allocates
-// anything for the picture.
-bool size_fits(const jpeg_decompress_struct& cinfo) {
-    const int width = static_cast<int>(cinfo.image_width);
-    const int height = static_cast<int>(cinfo.image_height);
-    if (cinfo.image_width < min_width || cinfo.image_height < min_height) {
-        ob::printf_to(2, "jpeg size is %ix%i - should be at least 1280x720\n", width, height);
-        return false;
-    }
-    if (cinfo.image_width > max_width || cinfo.image_height > max_height) {
-        ob::printf_to(2, "jpeg size is %ix%i - the screen shows at most %ix%i\n", width, height,
-                      static_cast<int>(max_width), static_cast<int>(max_height));
-        return false;
-    }
-    return true;
-}
-
 bool is_cmyk(const jpeg_decompress_struct& cinfo) {
     return cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+}
+
+// The colour space and the size are checked from the header, before the
+// decoder allocates anything for the picture.
+bool picture_fits(const jpeg_decompress_struct& cinfo, const char* path) {
+    const std::string problem =
+        ob::logo_problem(path, cinfo.image_width, cinfo.image_height, is_cmyk(cinfo));
+    if (problem.empty()) return true;
+    ob::printf_to(2, "%s\n", problem.c_str());
+    return false;
 }
 
 bool framebuffer_failed(const char* what) {
@@ -206,12 +195,7 @@ int decode_onto_screen(int fd, const char* path) {
     cinfo.progress = &progress;
     use_descriptor_source(cinfo, fd);
     jpeg_read_header(&cinfo, TRUE);
-    if (is_cmyk(cinfo)) {
-        ob::printf_to(2, "jpeg %s is CMYK - only colour and greyscale pictures are shown\n", path);
-        jpeg_destroy_decompress(&cinfo);
-        return 1;
-    }
-    if (!size_fits(cinfo)) {
+    if (!picture_fits(cinfo, path)) {
         jpeg_destroy_decompress(&cinfo);
         return 1;
     }

@@ -11,6 +11,7 @@
 #include "framebuffer.h"
 #include "kernel.h"
 #include "medium.h"
+#include "menu_settings.h"
 #include "menu_state.h"
 #include "text.h"
 
@@ -30,15 +31,8 @@ void print_banner() {
     ob::print_to(1, separator_line);
 }
 
-// The accent level is the low byte of the number in .obcolor; the upper half
-// of the range is refused (black) so that the band stays dark enough for the
-// white text on it.
 void read_accent_color() {
-    char text[256];
-    if (ob::read_control_file(ob::color_file, text, sizeof text, 255) < 0) return;
-    ob::cut_at_any(text, ob::value_separators);
-    uint8_t level = static_cast<uint8_t>(ob::control_number(text) & 0xFF);
-    if (level >= 128) level = 0;
+    const uint8_t level = static_cast<uint8_t>(ob::read_accent_level(ob::medium_mount));
     barcolor = {level, level, level, 0xFF};
 }
 

@@ -1,7 +1,6 @@
 #include "pin_lock.h"
 
 #include <fcntl.h>
-#include <md5.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -14,6 +13,8 @@
 #include "logo.h"
 #include "medium.h"
 #include "menu_screen.h"
+#include "menu_settings.h"
+#include "pin_digest.h"
 #include "text.h"
 
 namespace orbiel {
@@ -151,20 +152,9 @@ void draw_pin_field(PinField state) {
 }
 
 int gcheck(const char* stored, int value) {
-    // The digest covers exactly 4 bytes: the decimal text, NUL-padded.
-    char text[16] = {};
-    snprintf(text, sizeof text, "%i", value);
-    for (size_t i = strlen(text); i < sizeof text; ++i)
-        text[i] = '\0';
-    uint8_t digest[MD5_DIGEST_LENGTH];
-    MD5_CTX context;
-    MD5Init(&context);
-    MD5Update(&context, reinterpret_cast<const uint8_t*>(text), 4);
-    MD5Final(digest, &context);
-    char hex[2 * MD5_DIGEST_LENGTH + 2];
-    for (int i = 0; i < MD5_DIGEST_LENGTH; ++i)
-        snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-    return strncmp(stored, hex, 2 * MD5_DIGEST_LENGTH) == 0 ? 1 : 0;
+    char hex[ob::pin_digest_digits + 1];
+    ob::pin_digest(value, hex);
+    return strncmp(stored, hex, ob::pin_digest_digits) == 0 ? 1 : 0;
 }
 
 bool pin_stage() {
@@ -172,7 +162,7 @@ bool pin_stage() {
     // read-only; the digest is only read. A file that cannot be read keeps an
     // empty digest, which no PIN matches. Anything but a regular file (a FIFO
     // would hold the menu) is no lock file.
-    if (!ob::is_regular_file(ob::lock_file)) return true;
+    if (!ob::pin_lock_set(ob::medium_mount)) return true;
     char currentpin[33] = {};
     ob::read_control_file(ob::lock_file, currentpin, sizeof currentpin, 32);
 

@@ -4,6 +4,7 @@
 
 #include "control_file.h"
 #include "kernel.h"
+#include "menu_assets.h"
 #include "pixel.h"
 
 namespace orbiel {
@@ -90,7 +91,7 @@ FT_Error face_requester(FTC_FaceID face_id, FT_Library lib, FT_Pointer, FT_Face*
     const FT_Error failed = ob::is_regular_file(path)
                                 ? FT_New_Face(lib, ob::kernel().host_path(path).c_str(), 0, aface)
                                 : static_cast<FT_Error>(FT_Err_Cannot_Open_Resource);
-    if (failed != 0) ob::printf_to(1, "Freetype <Schrift \"%s\" fehlgeschlagen>\n", path);
+    if (failed != 0) ob::printf_to(1, ob::font_refused_format, path);
     return failed;
 }
 

@@ -39,6 +39,10 @@ TEST(ExtVolume, FeaturesOutsideTheOldestBoxKernelAreNamedWithTheirFix) {
          "uses an unknown incompatible feature 0x800000, which Linux 3.4 lacks",
          "copy the files off and make it anew: mke2fs -t ext4 "
          "-O ^metadata_csum,^metadata_csum_seed,^orphan_file -L obmedia /dev/sdX1"},
+        {volume(journal, ext4, ext4_ro | 0x80000000),
+         "uses an unknown read-only-compatible feature 0x80000000, which Linux 3.4 lacks",
+         "copy the files off and make it anew: mke2fs -t ext4 "
+         "-O ^metadata_csum,^metadata_csum_seed,^orphan_file -L obmedia /dev/sdX1"},
         {volume(0, 0x2, 0x3), "has no journal", "tune2fs -j /dev/sdX1"},  // ext2
     };
     for (const auto& row : rows) {

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 #include <regex>
 
@@ -118,6 +119,46 @@ TEST(ImageBoot, PlainInitWithoutMenuGetsNodesModulesAndKernelFilesystems) {
                            R"(mkdir("/media/ob/ob/img1/tmp", 01777))"}));
     EXPECT_LT(box.first(made.back()), box.first(R"(mount("/media/ob", "/media/ob/ob/img1)"));
     EXPECT_FALSE(box.printed(ob_test::error_line("/proc", ENOENT)));
+}
+
+// .oboneshot boots its image once, without the menu: the file is gone from
+// the medium before anything of that boot happens, so that a cut or a hang
+// during it leaves the stored choice. A file that cannot be used, or cannot
+// be removed, is not honoured and the box boots as without it.
+TEST(OneShot, BootsOnceWithoutTheMenuAndIsRemovedFirst) {
+    const struct {
+        const char* one_shot;
+        bool removable;
+        const char* program;  // the init that starts
+        bool honoured;
+        const char* line;
+    } rows[] = {
+        {"img2\n", true, "/lib/systemd/systemd", true,
+         "Orbiel boots img2 once (/media/ob/.oboneshot) ...\nOrbiel is booting Image img2 ...\n"},
+        {"Flash\n", true, "/sbin/init.sysvinit", true, "Orbiel is booting Image Flash ...\n"},
+        {" img2\n", true, "/sbin/init", false,
+         "Orbiel: no image name in /media/ob/.oboneshot, not honoured\n"},
+        {"img2\n", false, "/sbin/init", false, "Orbiel: cannot remove /media/ob/.oboneshot: "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.one_shot + std::string(row.removable ? "" : " (read-only)"));
+        ObinitBox box;
+        box.add_image("img1", "/sbin/init");
+        box.add_image("img2", "/lib/systemd/systemd");
+        box.write_file("/media/ob/obboot.ini", "img1\n");
+        box.write_file("/media/ob/.oboneshot", row.one_shot);
+        if (!row.removable) box.fail(R"(unlink("/media/ob/.oboneshot"))", EROFS);
+        EXPECT_EQ(box.boot().program, row.program);
+        EXPECT_TRUE(box.printed(row.line));
+        EXPECT_EQ(box.called(menu_call), !row.honoured);
+        EXPECT_EQ(box.exists("/media/ob/.oboneshot"), !row.removable);
+        EXPECT_EQ(box.read_file("/media/ob/obboot.ini"), "img1\n");
+        if (!row.removable) continue;
+        const size_t removed = box.first(R"(unlink("/media/ob/.oboneshot"))");
+        EXPECT_LT(removed, box.first(R"(fsync("/media/ob"))"));
+        EXPECT_LT(box.first(R"(fsync("/media/ob"))"),
+                  std::min(box.first("chdir("), box.first("execve(")));
+    }
 }
 
 TEST(NoMedium, ElevenDotsElevenSecondsThenTheFlashInit) {

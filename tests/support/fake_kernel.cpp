@@ -6,6 +6,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -87,6 +88,13 @@ constexpr FlagName open_flags[] = {
     {O_NONBLOCK, O_NONBLOCK, "O_NONBLOCK"},
     {O_NOFOLLOW, O_NOFOLLOW, "O_NOFOLLOW"},
     {O_CLOEXEC, O_CLOEXEC, "O_CLOEXEC"},
+};
+
+constexpr FlagName lock_operations[] = {
+    {LOCK_SH, LOCK_SH, "LOCK_SH"},
+    {LOCK_EX, LOCK_EX, "LOCK_EX"},
+    {LOCK_UN, LOCK_UN, "LOCK_UN"},
+    {LOCK_NB, LOCK_NB, "LOCK_NB"},
 };
 
 constexpr FlagName swap_flags[] = {
@@ -491,6 +499,16 @@ int FakeKernel::fcntl(int fd, int cmd, long arg) {
     return 0;
 }
 
+int FakeKernel::flock(int fd, int operation) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    const std::string line =
+        format("flock(\"%s\", %s)", e->path.c_str(),
+               flag_names(static_cast<unsigned>(operation), lock_operations, "0").c_str());
+    if (int err = impl_->note(line)) return fail_with(err);
+    return e->kind == Impl::Entry::kFile ? ::flock(e->host_fd, operation) : 0;
+}
+
 int FakeKernel::dup2(int oldfd, int newfd) {
     if (int err = impl_->note(format("dup2(%d, %d)", oldfd, newfd))) return fail_with(err);
     if (impl_->entry(oldfd) == nullptr || newfd < 0 || newfd >= kMaxFds) return fail_with(EBADF);
@@ -584,6 +602,12 @@ int FakeKernel::stat(const char* path, struct stat* st) {
     Impl::Resolved r;
     if (!impl_->tree.resolve(path, true, r)) return -1;
     return impl_->stat_host(r.host, st, true);
+}
+
+int FakeKernel::statvfs(const char* path, struct statvfs* st) {
+    Impl::Resolved r;
+    if (!impl_->tree.resolve(path, true, r)) return -1;
+    return ::statvfs(r.host.c_str(), st);
 }
 
 int FakeKernel::lstat(const char* path, struct stat* st) {

@@ -138,6 +138,7 @@ public:
     //   open("/dev/console", O_RDWR)     opens of devices and the console only
     //   close: not recorded              ioctl("/dev/fb0", 0x4600)  any descriptor
     //   dup2(0, 1)   ftruncate("/path", 0)   fsync("/path")   (path as opened)
+    //   flock("/path", LOCK_EX)
     //   mkdir("/media/ob", 0777)   rmdir("/x")   unlink("/x")   umask(0)  umask(022)
     //   rename("a", "b")   link("a", "b")   symlink("target", "path")
     //   mknod("/dev/fb0", 020660, 0x1d00)
@@ -168,6 +169,8 @@ public:
     // - execve of an existing file throws ExecCalled, else -1 ENOENT; exit and
     //   exit_now throw ExitCalled; system() calls on_system (0 when unset);
     //   swapon needs an existing file; swapoff always succeeds.
+    // - flock locks the host file (so two descriptors of one file exclude
+    //   each other as on the box); statvfs reports the host's file system.
     // - Descriptors 0, 1 and 2 start as the console; so does any open of
     //   "/dev/console" (unless a device is registered there).
     std::vector<std::string> calls;
@@ -210,12 +213,14 @@ public:
     int fchmod(int fd, mode_t mode) override;
     int fchown(int fd, uid_t owner, gid_t group) override;
     int fcntl(int fd, int cmd, long arg = 0) override;
+    int flock(int fd, int operation) override;
     int dup2(int oldfd, int newfd) override;
     int ioctl(int fd, unsigned long request, void* arg) override;
     int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) override;
     void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) override;
     int munmap(void* addr, size_t length) override;
     int stat(const char* path, struct stat* st) override;
+    int statvfs(const char* path, struct statvfs* st) override;
     int lstat(const char* path, struct stat* st) override;
     ssize_t readlink(const char* path, char* buf, size_t size) override;
     int mkdir(const char* path, mode_t mode) override;

@@ -1,0 +1,181 @@
+// remove, rename and label: changes to the image directories. The image the
+// box runs from is never removed or renamed; the choice follows the image.
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "choice.h"
+#include "control_file.h"
+#include "image_entries.h"
+#include "kernel.h"
+#include "medium.h"
+#include "medium_write.h"
+#include "selection_file.h"
+#include "terminal.h"
+#include "tree_removal.h"
+#include "verbs.h"
+
+namespace obctl {
+
+namespace {
+
+// An image being removed is first renamed to this hidden name (and a
+// number): the menu never lists it, so a power cut leaves no half image in
+// the list, and the next removal finishes it.
+constexpr const char* removal_prefix = ".obremove-";
+
+// The longest label text that keeps "N (TEXT)" within a label.
+constexpr size_t longest_label_text = ob::image_label_size - 1 - 4;
+// More than any .obinfo holds; a bigger one is not rewritten.
+constexpr size_t largest_info = 64 * 1024;
+
+// The entry NAME of the image directory exists (as anything); an error
+// otherwise.
+bool image_entry(const Medium& medium, const std::string& name, struct stat& st,
+                 std::string& error) {
+    if (!ob::plain_image_name(name.c_str()) || name[0] == '.' || name == ob::flash_name) {
+        error = "\"" + name + "\" names no image";
+        return false;
+    }
+    if (ob::kernel().lstat(medium.image(name).c_str(), &st) != 0) {
+        error = "no image " + name + " on the medium (" + shown_image(name) + ")";
+        return false;
+    }
+    if (is_running_root(medium.image(name))) {
+        error = name + " is the image the box runs from; it is left as it is";
+        return false;
+    }
+    return true;
+}
+
+// The choice files that name `from` name `to` afterwards.
+bool move_choices(const Medium& medium, const std::string& from, const std::string& to,
+                  std::string& error) {
+    for (const char* box_path : {ob::selection_file, ob::one_shot_file}) {
+        std::string word;
+        if (ob::read_boot_selection(medium.path(box_path).c_str(), word) !=
+                ob::BootSelection::named ||
+            word != from)
+            continue;
+        const bool moved = box_path == ob::one_shot_file && to == ob::flash_name
+                               ? remove_medium_file(medium, medium.path(box_path), error)
+                               : store_choice(medium, box_path, to, error);
+        if (!moved) return false;
+    }
+    return true;
+}
+
+// Finishes removals that a power cut interrupted.
+void finish_removals(const Medium& medium) {
+    std::vector<std::string> names;
+    ob::kernel().list_dir(medium.path(ob::images_dir).c_str(), names);
+    for (const std::string& name : names) {
+        if (name.compare(0, strlen(removal_prefix), removal_prefix) != 0) continue;
+        std::string ignored;
+        remove_tree(medium.image(name), ignored);
+    }
+}
+
+std::string hidden_name(const Medium& medium) {
+    for (int n = 1;; ++n) {
+        const std::string name = removal_prefix + std::to_string(n);
+        struct stat st;
+        if (ob::kernel().lstat(medium.image(name).c_str(), &st) != 0 && errno == ENOENT)
+            return name;
+    }
+}
+
+int remove_directory(const Invocation& run, const Medium& medium, const std::string& name) {
+    finish_removals(medium);
+    const std::string hidden = medium.image(hidden_name(medium));
+    if (ob::kernel().rename(medium.image(name).c_str(), hidden.c_str()) != 0)
+        return fail(run, shown_image(name) + ": " + strerror(errno) + "; not removed");
+    flush_directory(hidden);
+    std::string error;
+    const bool removed = remove_tree(hidden, error);
+    flush_directory(hidden);
+    if (!removed)
+        return fail(run, "no longer listed, but not all deleted: " + shown_path(medium, error));
+    return done;
+}
+
+// What the rest of the sentence names the label by: one word that the menu
+// shows whole.
+bool label_text_fits(const std::string& text) {
+    if (text.empty() || text.size() > longest_label_text) return false;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) return false;
+    return true;
+}
+
+// The .obinfo with its first word replaced by text.
+bool relabelled(const std::string& path, const std::string& text, std::string& content) {
+    std::vector<char> old(largest_info + 1);
+    const long got = ob::read_control_file(path.c_str(), old.data(), old.size(), largest_info);
+    if (got >= static_cast<long>(largest_info)) return false;
+    const std::string before(old.data(), got > 0 ? static_cast<size_t>(got) : 0);
+    const size_t word_end = before.find_first_of(ob::value_separators);
+    content = text + (word_end == std::string::npos ? "\n" : before.substr(word_end));
+    return true;
+}
+
+}  // namespace
+
+int verb_remove(const Invocation& run, const Medium& medium) {
+    const std::string& name = run.args[0];
+    struct stat st;
+    std::string error;
+    if (!image_entry(medium, name, st, error)) return fail(run, error);
+    if ((run.options & takes_yes) == 0 &&
+        !confirmed("Delete the image " + name + " and all its files from " + medium.top + "?"))
+        return fail(run, "not removed (--yes removes without asking)");
+    // The choice first: a cut after it leaves the image and Flash chosen.
+    if (!move_choices(medium, name, ob::flash_name, error)) return fail(run, error);
+    if (S_ISDIR(st.st_mode)) return remove_directory(run, medium, name);
+    return remove_medium_file(medium, medium.image(name), error) ? done : fail(run, error);
+}
+
+int verb_rename(const Invocation& run, const Medium& medium) {
+    const std::string& from = run.args[0];
+    const std::string& to = run.args[1];
+    struct stat st;
+    std::string error;
+    if (!image_entry(medium, from, st, error)) return fail(run, error);
+    const ob::ImageVerdict verdict = ob::name_verdict(to);
+    if (verdict != ob::ImageVerdict::listed || !ob::plain_image_name(to.c_str()) ||
+        to == ob::flash_name)
+        return fail(run, "\"" + to + "\": " +
+                             (verdict != ob::ImageVerdict::listed
+                                  ? ob::verdict_words(verdict)
+                                  : "no name the menu lists and stores (not Flash, no slash)"));
+    if (ob::kernel().lstat(medium.image(to).c_str(), &st) == 0 || errno != ENOENT)
+        return fail(run, shown_image(to) + " is there already");
+    if (ob::kernel().rename(medium.image(from).c_str(), medium.image(to).c_str()) != 0)
+        return fail(run, shown_image(from) + ": " + strerror(errno) + "; not renamed");
+    flush_directory(medium.image(to));
+    return move_choices(medium, from, to, error) ? done : fail(run, error);
+}
+
+int verb_label(const Invocation& run, const Medium& medium) {
+    const std::string& name = run.args[0];
+    const std::string& text = run.args[1];
+    if (!ob::is_numbered_image(name))
+        return fail(run, "the menu shows a label only for the numbered images 1 to 8; " + name +
+                             " is shown by its name (obctl rename changes it)");
+    struct stat st;
+    if (ob::kernel().stat(medium.image(name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return fail(run, "no image " + name + " on the medium (" + shown_image(name) + ")");
+    if (!label_text_fits(text))
+        return fail(run, "a label is one word of at most " + std::to_string(longest_label_text) +
+                             " characters, without blanks or control characters");
+    const std::string info = medium.image(name) + "/.obinfo";
+    std::string content;
+    if (!relabelled(info, text, content))
+        return fail(run, shown_path(medium, info) + " is too large to rewrite");
+    std::string error;
+    return write_medium_file(medium, info, content, error) ? done : fail(run, error);
+}
+
+}  // namespace obctl

@@ -1,0 +1,31 @@
+// One run of obctl as its command line asks for it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace obctl {
+
+// Options a verb may take besides the ones every verb takes (--medium,
+// --help).
+enum Option : unsigned {
+    takes_json = 1,  // --json
+    takes_yes = 2,   // --yes
+    takes_pin = 4,   // --pin DIGITS
+};
+
+struct Invocation {
+    std::string medium;  // --medium DIR, the medium's top directory
+    std::string verb;
+    std::vector<std::string> args;
+    unsigned options = 0;  // the Option flags given
+    bool help = false;
+    bool version = false;
+    std::string pin;  // with --pin
+};
+
+// Parses argv (after the program name) into run; false with the reason in
+// error when the command line is malformed. "--" ends the options.
+bool parse_invocation(int argc, char** argv, Invocation& run, std::string& error);
+
+}  // namespace obctl

@@ -1,0 +1,53 @@
+// The medium obctl works on: a directory given by --medium (/media/ob on the
+// box), its paths, the lock that keeps two obctl apart, and whether a path
+// lies on it.
+#pragma once
+
+#include <string>
+
+namespace obctl {
+
+struct Medium {
+    std::string top;  // the medium's top directory, without a trailing slash
+
+    // A box path of common/medium.h as it lies on this medium.
+    std::string path(const char* box_path) const;
+    // The directory of the image `name`.
+    std::string image(const std::string& name) const;
+};
+
+// A box path as the user finds it on the medium: "ob/img1", ".obtimeout".
+std::string shown(const char* box_path);
+std::string shown_image(const std::string& name);
+// The image directory as the box names it, for obinit's words.
+std::string box_image(const std::string& name);
+
+// The medium at dir: a directory that holds an Orbiel layout (ob.sh or
+// ob/). False with the reason otherwise.
+bool find_medium(const std::string& dir, Medium& medium, std::string& error);
+
+// True when path (as given; the links on its way followed) lies in the
+// medium's tree: the top directory or below it.
+bool on_the_medium(const Medium& medium, const std::string& path);
+
+// Whether the directory is the root obctl runs in: the image the box runs
+// from, which is never removed, renamed or replaced.
+bool is_running_root(const std::string& directory);
+
+// One lock on the medium's top directory for the life of the object:
+// shared for the verbs that only read, exclusive for those that write, so
+// that two obctl never write at once and a reader never sees half a change.
+// Another holder is waited for, after a line that says so.
+class MediumLock {
+public:
+    MediumLock() = default;
+    ~MediumLock();
+    MediumLock(const MediumLock&) = delete;
+    MediumLock& operator=(const MediumLock&) = delete;
+    bool take(const Medium& medium, bool exclusive, std::string& error);
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace obctl
