@@ -1,6 +1,9 @@
 #include "text.h"
 
 #include <limits.h>
+#include <stdlib.h>
+
+#include FT_MODULE_H
 
 #include "control_file.h"
 #include "kernel.h"
@@ -69,6 +72,28 @@ void draw_glyph_bitmap(int left, int top, color c) {
             c0 = c1 + 1;
         }
     }
+}
+
+// FreeType's cache manager takes its record from the library's allocator
+// without clearing it and then trusts the byte count in it (FreeType 2.12):
+// on reused heap memory the count starts as garbage, every glyph added then
+// empties the whole cache, and each character drawn is rendered again. The
+// menu's FreeType objects therefore come from an allocator that hands out
+// cleared memory.
+void* cleared_alloc(FT_Memory, long size) { return calloc(1, static_cast<size_t>(size)); }
+void cleared_free(FT_Memory, void* block) { free(block); }
+void* cleared_realloc(FT_Memory, long, long new_size, void* block) {
+    return realloc(block, static_cast<size_t>(new_size));  // FreeType clears what it grows
+}
+FT_MemoryRec_ cleared_memory = {nullptr, cleared_alloc, cleared_free, cleared_realloc};
+
+// FT_Init_FreeType with that allocator: the same modules and properties.
+FT_Error new_library_of_cleared_memory(FT_Library* lib) {
+    const FT_Error failed = FT_New_Library(&cleared_memory, lib);
+    if (failed != 0) return failed;
+    FT_Add_Default_Modules(*lib);
+    FT_Set_Default_Properties(*lib);
+    return 0;
 }
 
 int saturating_add(int a, int b) {
@@ -146,10 +171,10 @@ bool set_up_font(const char* path, const FontMessages& messages) {
     auto failed = [&](const char* message, FTC_Manager built_manager) {
         ob::printf_to(1, message, static_cast<unsigned>(error));
         if (built_manager != nullptr) FTC_Manager_Done(built_manager);
-        FT_Done_FreeType(new_library);
+        FT_Done_Library(new_library);
         return false;
     };
-    error = FT_Init_FreeType(&new_library);
+    error = new_library_of_cleared_memory(&new_library);
     if (error != 0) {
         ob::printf_to(1, messages.init, static_cast<unsigned>(error));
         return false;
@@ -185,7 +210,7 @@ bool menu_font_init() {
 
 void menu_font_done() {
     if (manager != nullptr) FTC_Manager_Done(manager);
-    if (library != nullptr) FT_Done_FreeType(library);
+    if (library != nullptr) FT_Done_Library(library);
     manager = nullptr;
     library = nullptr;
     cache = nullptr;
