@@ -52,25 +52,39 @@ bool look_up_glyph(char ch, int& kern) {
     return true;
 }
 
-// Writes the set bits of the monochrome bitmap in sbit, run by run.
+// Writes the set bits of the monochrome bitmap in sbit, run by run. A byte
+// of clear or of set bits is taken whole: most of a glyph is one or the other.
 void draw_glyph_bitmap(int left, int top, color c) {
     if (sbit->format != FT_PIXEL_MODE_MONO || sbit->pitch <= 0 || sbit->buffer == nullptr) return;
     pixel_writer pw;
     if (!make_pixel_writer(c, pw)) return;
+    const int width = sbit->width;
     for (int r = 0; r < sbit->height; ++r) {
         const FT_Byte* bits = sbit->buffer + r * sbit->pitch;
-        int c0 = 0;
-        while (c0 < sbit->width) {
-            if (!(bits[c0 >> 3] & (0x80 >> (c0 & 7)))) {
-                ++c0;
+        int run = -1;  // first column of the run of set bits being followed
+        for (int c0 = 0; c0 < width; c0 += 8) {
+            const unsigned byte = bits[c0 >> 3];
+            const int count = width - c0 < 8 ? width - c0 : 8;
+            if (byte == 0) {
+                if (run >= 0) pw.clipped_span(left + run, left + c0 - 1, top + r);
+                run = -1;
                 continue;
             }
-            int c1 = c0;
-            while (c1 + 1 < sbit->width && (bits[(c1 + 1) >> 3] & (0x80 >> ((c1 + 1) & 7))))
-                ++c1;
-            pw.clipped_span(left + c0, left + c1, top + r);
-            c0 = c1 + 1;
+            if (byte == 0xFF && count == 8) {
+                if (run < 0) run = c0;
+                continue;
+            }
+            for (int i = 0; i < count; ++i) {
+                const bool set = byte & (0x80u >> i);
+                if (set && run < 0) {
+                    run = c0 + i;
+                } else if (!set && run >= 0) {
+                    pw.clipped_span(left + run, left + c0 + i - 1, top + r);
+                    run = -1;
+                }
+            }
         }
+        if (run >= 0) pw.clipped_span(left + run, left + width - 1, top + r);
     }
 }
 
