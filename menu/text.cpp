@@ -52,8 +52,9 @@ bool look_up_glyph(char ch, int& kern) {
     return true;
 }
 
-// Writes the set bits of the monochrome bitmap in sbit, run by run. A byte
-// of clear or of set bits is taken whole: most of a glyph is one or the other.
+// Writes the set bits of the monochrome bitmap in sbit, run by run. Each
+// byte is searched for where the runs begin and end by counting leading
+// zero bits (one instruction on MIPS32), not bit by bit.
 void draw_glyph_bitmap(int left, int top, color c) {
     if (sbit->format != FT_PIXEL_MODE_MONO || sbit->pitch <= 0 || sbit->buffer == nullptr) return;
     pixel_writer pw;
@@ -63,23 +64,20 @@ void draw_glyph_bitmap(int left, int top, color c) {
         const FT_Byte* bits = sbit->buffer + r * sbit->pitch;
         int run = -1;  // first column of the run of set bits being followed
         for (int c0 = 0; c0 < width; c0 += 8) {
-            const unsigned byte = bits[c0 >> 3];
             const int count = width - c0 < 8 ? width - c0 : 8;
-            if (byte == 0) {
-                if (run >= 0) pw.clipped_span(left + run, left + c0 - 1, top + r);
-                run = -1;
-                continue;
-            }
-            if (byte == 0xFF && count == 8) {
-                if (run < 0) run = c0;
-                continue;
-            }
-            for (int i = 0; i < count; ++i) {
-                const bool set = byte & (0x80u >> i);
-                if (set && run < 0) {
-                    run = c0 + i;
-                } else if (!set && run >= 0) {
-                    pw.clipped_span(left + run, left + c0 + i - 1, top + r);
+            // Bits past the width count as clear, so that they end a run.
+            const uint32_t byte = bits[c0 >> 3] & (0xFF00u >> count) & 0xFFu;
+            int seen = 0;  // bits of this byte before the one looked for
+            for (;;) {
+                // What is left of the byte at the top of a word, with the
+                // bits looked for (set outside a run, clear inside) as ones.
+                const uint32_t rest = ((run < 0 ? byte : ~byte) << (24 + seen)) & 0xFF000000u;
+                if (rest == 0) break;
+                seen += __builtin_clz(rest);
+                if (run < 0) {
+                    run = c0 + seen;
+                } else {
+                    pw.clipped_span(left + run, left + c0 + seen - 1, top + r);
                     run = -1;
                 }
             }
