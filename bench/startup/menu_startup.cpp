@@ -40,7 +40,9 @@
 
 namespace {
 
-constexpr int fewest_runs = 15;
+// Fewer pairs give too coarse an interval from the order statistics, and
+// span too short a time to even out a machine whose load changes.
+constexpr int fewest_runs = 41;
 constexpr int most_runs = 400;
 // Half the width of the median's 95 % interval, as a share of the median:
 // 0.02 at a ratio of 1.3.
