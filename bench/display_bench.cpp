@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <string.h>
-#include <sys/mman.h>
 
 #include <chrono>
 #include <memory>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "../tests/menu/test_pictures.h"
+#include "box_framebuffer.h"
 #include "draw.h"
 #include "fake_kernel.h"
 #include "framebuffer.h"
@@ -28,55 +28,12 @@ double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-// A framebuffer like the box's: one block of video memory, allocated once,
-// that every mode of up to 1920 x 1080 at 32 bits uses. (The tests' fake
-// keeps a fresh block per mode so that old mappings stay valid, which would
-// put an allocation into every measured picture.)
-class box_framebuffer : public ob_test::FakeDevice {
-public:
-    box_framebuffer() : memory_(1920 * 1080 * 4) {
-        var_.xres = var_.xres_virtual = 1280;
-        var_.yres = var_.yres_virtual = 720;
-        var_.bits_per_pixel = 32;
-    }
-    int ioctl(unsigned long request, void* arg) override {
-        switch (request) {
-            case FBIOGET_VSCREENINFO:
-                memcpy(arg, &var_, sizeof var_);
-                return 0;
-            case FBIOGET_FSCREENINFO: {
-                struct fb_fix_screeninfo fix = {};
-                fix.line_length = var_.xres_virtual * 4;
-                fix.smem_len = static_cast<__u32>(memory_.size());
-                memcpy(arg, &fix, sizeof fix);
-                return 0;
-            }
-            case FBIOPUT_VSCREENINFO: {
-                struct fb_var_screeninfo asked;
-                memcpy(&asked, arg, sizeof asked);
-                if (asked.xres_virtual * asked.yres_virtual * 4 > memory_.size()) return -1;
-                var_ = asked;
-                return 0;
-            }
-            default:
-                return 0;
-        }
-    }
-    void* mmap(size_t length, off_t) override {
-        return length <= memory_.size() ? memory_.data() : MAP_FAILED;
-    }
-
-private:
-    struct fb_var_screeninfo var_ = {};
-    std::vector<uint8_t> memory_;
-};
-
-// orbiel's screen on that framebuffer, set up as the entry does it.
+// orbiel's screen on a box-like framebuffer, set up as the entry does it.
 struct bench_screen {
     ob_test::FakeKernel kernel;
     bench_screen(int width, int height) {
         orbiel::reset_menu_state();
-        kernel.add_device("/dev/fb0", std::make_unique<box_framebuffer>());
+        kernel.add_device("/dev/fb0", std::make_unique<ob_bench::BoxFramebuffer>());
         orbiel::fb = kernel.open("/dev/fb0", O_RDWR);
         orbiel::read_fixed_info();
         orbiel::read_variable_info();

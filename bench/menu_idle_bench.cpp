@@ -1,12 +1,14 @@
 // CPU used by the menu while nobody presses a key.
 //
-// Runs the selection stage's idle pass (read the input devices, check the
+// Runs the selection stage's idle passes (read the input devices, check the
 // deadline, redraw the bar when due, wait) for 5 seconds against the real
 // kernel, with a pipe standing in for the remote's event device, and
 // reports the share of one core that the process used: once with the
-// waiting the menu does, once as a busy loop without it for comparison.
+// waiting the menu does, once as a busy loop without it for comparison. A
+// run that made no pass or took no time fails the benchmark.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -42,17 +44,24 @@ struct SilentRemote {
     }
 };
 
+// One selection stage of idle_seconds with nobody pressing a key, passed as
+// the stage passes: the stage's own countdown (with its latest end), a key
+// renewing it, the deadline, the bar, the wait.
 void idle_selection(benchmark::State& state, bool wait) {
     SilentRemote remote;
+    if (remote.ends[0] < 0) {
+        state.SkipWithError("no pipe to stand in for the remote");
+        return;
+    }
     orbiel::menu_timeout = idle_seconds;
     orbiel::show_progress = 0;
     for (auto _ : state) {
         const double cpu_before = cpu_seconds();
         const int64_t wall_before = ob::kernel().monotonic_ms();
         long passes = 0;
-        orbiel::renew_deadline();
+        orbiel::start_countdown();
         for (;;) {
-            if (orbiel::read_key() != orbiel::no_input) orbiel::renew_deadline();
+            if (orbiel::renews_timeout(orbiel::read_key())) orbiel::renew_deadline();
             if (orbiel::deadline_passed()) break;
             orbiel::draw_progress();
             if (wait) orbiel::wait_for_next_pass();
@@ -60,6 +69,14 @@ void idle_selection(benchmark::State& state, bool wait) {
         }
         const double cpu = cpu_seconds() - cpu_before;
         const double wall = static_cast<double>(ob::kernel().monotonic_ms() - wall_before) / 1000.0;
+        // A stage that ended before its time measured nothing: no figure.
+        if (passes == 0 || wall < idle_seconds - 0.5) {
+            char why[96];
+            snprintf(why, sizeof why, "the stage ended after %ld passes and %.3f s, not %d s",
+                     passes, wall, idle_seconds);
+            state.SkipWithError(why);
+            return;
+        }
         state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
         state.counters["passes"] = static_cast<double>(passes);
     }

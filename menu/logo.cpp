@@ -22,11 +22,21 @@ namespace orbiel {
 
 namespace {
 
-// What the decoder may hold at once. A baseline picture is decoded a few
-// lines at a time; a progressive one keeps all its coefficients, which fits
-// for an ultra-HD picture with the usual halved colour planes. Past this the
-// decoder gives up (it has no backing store) instead of growing.
-constexpr long decoder_memory = 32L * 1024 * 1024;
+// What the decoder may hold at once, derived from the largest picture the
+// size check admits, so that every picture it admits can be shown. A
+// baseline picture is decoded a few lines at a time; a progressive one keeps
+// all its coefficients, 64 per 8 x 8 block, of at most three components
+// (CMYK is refused, and the conversion to the screen's colours takes one or
+// three) at full resolution (4:4:4), the rows of blocks rounded up to the
+// largest sampling factor, 4: 47.8 MiB for an ultra-HD picture, and 1 MiB on
+// top for the tables and line buffers (about 0.1 MiB). It is held only while
+// the picture decodes, when nothing but the menu and process 1 run. Past it
+// the decoder gives up (it has no backing store) instead of growing.
+constexpr long blocks_along(JDIMENSION pixels) { return ((pixels + 7) / 8 + 3) / 4 * 4; }
+constexpr long decoder_memory = blocks_along(ob::max_logo_width) *
+                                    blocks_along(ob::max_logo_height) * 3 *
+                                    static_cast<long>(sizeof(JBLOCK)) +
+                                1024L * 1024;
 // A progressive picture comes in about ten scans; each scan is a pass over
 // the whole picture, so thousands of tiny ones would hold the menu for
 // minutes.
@@ -202,11 +212,6 @@ int decode_onto_screen(int fd, const char* path) {
     // Four bytes per pixel, alpha opaque: the screen's own layout, for colour
     // and greyscale pictures alike.
     cinfo.out_color_space = JCS_EXT_RGBA;
-    // The quick inverse DCT and plain chroma upsampling: on a TV picture the
-    // difference does not show, and the logo stands between power-on and the
-    // menu.
-    cinfo.dct_method = JDCT_IFAST;
-    cinfo.do_fancy_upsampling = FALSE;
     jpeg_start_decompress(&cinfo);
     w = static_cast<int>(cinfo.output_width);
     h = static_cast<int>(cinfo.output_height);

@@ -1,6 +1,9 @@
 #include "text.h"
 
 #include <limits.h>
+#include <stdlib.h>
+
+#include FT_MODULE_H
 
 #include "control_file.h"
 #include "kernel.h"
@@ -50,26 +53,60 @@ bool look_up_glyph(char ch, int& kern) {
     return true;
 }
 
-// Writes the set bits of the monochrome bitmap in sbit, run by run.
+// Writes the set bits of the monochrome bitmap in sbit, run by run. Each
+// byte is searched for where the runs begin and end by counting leading
+// zero bits (one instruction on MIPS32), not bit by bit.
 void draw_glyph_bitmap(int left, int top, color c) {
     if (sbit->format != FT_PIXEL_MODE_MONO || sbit->pitch <= 0 || sbit->buffer == nullptr) return;
     pixel_writer pw;
     if (!make_pixel_writer(c, pw)) return;
+    const int width = sbit->width;
     for (int r = 0; r < sbit->height; ++r) {
         const FT_Byte* bits = sbit->buffer + r * sbit->pitch;
-        int c0 = 0;
-        while (c0 < sbit->width) {
-            if (!(bits[c0 >> 3] & (0x80 >> (c0 & 7)))) {
-                ++c0;
-                continue;
+        int run = -1;  // first column of the run of set bits being followed
+        for (int c0 = 0; c0 < width; c0 += 8) {
+            const int count = width - c0 < 8 ? width - c0 : 8;
+            // Bits past the width count as clear, so that they end a run.
+            const uint32_t byte = bits[c0 >> 3] & (0xFF00u >> count) & 0xFFu;
+            int seen = 0;  // bits of this byte before the one looked for
+            for (;;) {
+                // What is left of the byte at the top of a word, with the
+                // bits looked for (set outside a run, clear inside) as ones.
+                const uint32_t rest = ((run < 0 ? byte : ~byte) << (24 + seen)) & 0xFF000000u;
+                if (rest == 0) break;
+                seen += __builtin_clz(rest);
+                if (run < 0) {
+                    run = c0 + seen;
+                } else {
+                    pw.clipped_span(left + run, left + c0 + seen - 1, top + r);
+                    run = -1;
+                }
             }
-            int c1 = c0;
-            while (c1 + 1 < sbit->width && (bits[(c1 + 1) >> 3] & (0x80 >> ((c1 + 1) & 7))))
-                ++c1;
-            pw.clipped_span(left + c0, left + c1, top + r);
-            c0 = c1 + 1;
         }
+        if (run >= 0) pw.clipped_span(left + run, left + width - 1, top + r);
     }
+}
+
+// FreeType's cache manager takes its record from the library's allocator
+// without clearing it and then trusts the byte count in it (FreeType 2.12):
+// on reused heap memory the count starts as garbage, every glyph added then
+// empties the whole cache, and each character drawn is rendered again. The
+// menu's FreeType objects therefore come from an allocator that hands out
+// cleared memory.
+void* cleared_alloc(FT_Memory, long size) { return calloc(1, static_cast<size_t>(size)); }
+void cleared_free(FT_Memory, void* block) { free(block); }
+void* cleared_realloc(FT_Memory, long, long new_size, void* block) {
+    return realloc(block, static_cast<size_t>(new_size));  // FreeType clears what it grows
+}
+FT_MemoryRec_ cleared_memory = {nullptr, cleared_alloc, cleared_free, cleared_realloc};
+
+// FT_Init_FreeType with that allocator: the same modules and properties.
+FT_Error new_library_of_cleared_memory(FT_Library* lib) {
+    const FT_Error failed = FT_New_Library(&cleared_memory, lib);
+    if (failed != 0) return failed;
+    FT_Add_Default_Modules(*lib);
+    FT_Set_Default_Properties(*lib);
+    return 0;
 }
 
 int saturating_add(int a, int b) {
@@ -147,10 +184,10 @@ bool set_up_font(const char* path, const FontMessages& messages) {
     auto failed = [&](const char* message, FTC_Manager built_manager) {
         ob::printf_to(1, message, static_cast<unsigned>(error));
         if (built_manager != nullptr) FTC_Manager_Done(built_manager);
-        FT_Done_FreeType(new_library);
+        FT_Done_Library(new_library);
         return false;
     };
-    error = FT_Init_FreeType(&new_library);
+    error = new_library_of_cleared_memory(&new_library);
     if (error != 0) {
         ob::printf_to(1, messages.init, static_cast<unsigned>(error));
         return false;
@@ -186,7 +223,7 @@ bool menu_font_init() {
 
 void menu_font_done() {
     if (manager != nullptr) FTC_Manager_Done(manager);
-    if (library != nullptr) FT_Done_FreeType(library);
+    if (library != nullptr) FT_Done_Library(library);
     manager = nullptr;
     library = nullptr;
     cache = nullptr;

@@ -5,8 +5,20 @@
 // in the same run, libjpeg-turbo decoding the same logo into memory with
 // nothing else. Both run the real code on the machine or emulator this
 // program runs on, against the recording fake kernel (so the clock the menu
-// waits on is virtual, and what is timed is work). Prints both medians and
-// their ratio:   menu_startup LOGO.jpg FONT.ttf [RUNS]
+// waits on is virtual, and what is timed is work) with a box-like
+// framebuffer (whose mode changes allocate nothing).
+//
+// The two are measured in pairs, one right after the other, in turns which
+// goes first, and each pair gives its own ratio: a machine busy with other
+// work slows both of a pair alike, where it would shift two separate
+// medians apart. Times are the process's CPU time, which another process
+// taking the core does not lengthen. Without RUNS, pairs are added until the
+// median ratio is known to within 1.5 % either way (95 % interval from the
+// order statistics; 0.02 at 1.3x), so that two invocations agree within
+// 0.05.
+//
+//     menu_startup LOGO.jpg FONT.ttf [RUNS]
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
@@ -20,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "../box_framebuffer.h"
 #include "fake_kernel.h"
 #include "medium.h"
 #include "menu_state.h"
@@ -27,9 +40,17 @@
 
 namespace {
 
-double wall_ms() {
+// Fewer pairs give too coarse an interval from the order statistics, and
+// span too short a time to even out a machine whose load changes.
+constexpr int fewest_runs = 41;
+constexpr int most_runs = 400;
+// Half the width of the median's 95 % interval, as a share of the median:
+// 0.02 at a ratio of 1.3.
+constexpr double wanted_half_width = 0.015;
+
+double cpu_ms() {
     timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
@@ -38,14 +59,30 @@ std::string file_content(const char* path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-double median(std::vector<double> v) {
+// The value at fraction q (0..1) of the sorted values, by its nearest rank.
+double at_rank(const std::vector<double>& sorted, double q) {
+    const double rank = q * static_cast<double>(sorted.size() - 1);
+    const long i =
+        std::lround(std::min(std::max(rank, 0.0), static_cast<double>(sorted.size() - 1)));
+    return sorted[static_cast<size_t>(i)];
+}
+
+std::vector<double> sorted(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v;
+}
+
+// The 95 % interval of the median of n values: the ranks n/2 -+ 0.98 sqrt(n).
+void median_interval(const std::vector<double>& sorted_values, double& low, double& high) {
+    const double n = static_cast<double>(sorted_values.size());
+    const double spread = 0.98 * sqrt(n) / n;
+    low = at_rank(sorted_values, 0.5 - spread);
+    high = at_rank(sorted_values, 0.5 + spread);
 }
 
 // The baseline: the logo decoded to RGB rows in memory, nothing drawn.
 double decode_ms(const std::string& jpeg) {
-    const double start = wall_ms();
+    const double start = cpu_ms();
     jpeg_decompress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -62,7 +99,7 @@ double decode_ms(const std::string& jpeg) {
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    return wall_ms() - start;
+    return cpu_ms() - start;
 }
 
 // The fake kernel, noting when the menu first waits for input: by then the
@@ -71,14 +108,14 @@ class FirstWait : public ob_test::FakeKernel {
 public:
     double first_poll_ms = -1;
     int poll(struct pollfd* fds, nfds_t nfds, int timeout_ms) override {
-        if (first_poll_ms < 0) first_poll_ms = wall_ms();
+        if (first_poll_ms < 0) first_poll_ms = cpu_ms();
         return FakeKernel::poll(fds, nfds, timeout_ms);
     }
 };
 
 double startup_ms(const std::string& jpeg, const std::string& font) {
     FirstWait k;
-    k.add_device("/dev/fb0", std::make_unique<ob_test::FakeFramebuffer>(1280, 720, 32));
+    k.add_device("/dev/fb0", std::make_unique<ob_bench::BoxFramebuffer>());
     k.add_device("/dev/input/event0", std::make_unique<ob_test::FakeInputDevice>());
     k.write_file(ob::default_logo, jpeg);
     k.write_file(ob::default_font, font);
@@ -89,7 +126,7 @@ double startup_ms(const std::string& jpeg, const std::string& font) {
     orbiel::reset_menu_state();
     char program[] = "/media/ob/bin/orbiel";
     char* argv[] = {program, nullptr};
-    const double start = wall_ms();
+    const double start = cpu_ms();
     orbiel::orbiel_main(1, argv);
     if (k.first_poll_ms < 0) {
         fprintf(stderr, "menu_startup: the menu never waited for input\n%s", k.stdout_text.c_str());
@@ -107,19 +144,49 @@ int main(int argc, char** argv) {
     }
     const std::string jpeg = file_content(argv[1]);
     const std::string font = file_content(argv[2]);
-    const int runs = argc > 3 ? std::max(1, atoi(argv[3])) : 5;
+    const int fixed_runs = argc > 3 ? std::max(1, atoi(argv[3])) : 0;
     if (jpeg.empty() || font.empty()) {
         fprintf(stderr, "menu_startup: cannot read %s or %s\n", argv[1], argv[2]);
         return 1;
     }
-    std::vector<double> decode, startup;
-    for (int i = 0; i < runs; ++i) {
-        decode.push_back(decode_ms(jpeg));
-        startup.push_back(startup_ms(jpeg, font));
+    // A first pair unmeasured: an emulator translates the code on its first run.
+    decode_ms(jpeg);
+    startup_ms(jpeg, font);
+    std::vector<double> decode, startup, ratio;
+    double low = 0, high = 0;
+    for (int i = 0;; ++i) {
+        double d, s;
+        if (i % 2 == 0) {
+            d = decode_ms(jpeg);
+            s = startup_ms(jpeg, font);
+        } else {
+            s = startup_ms(jpeg, font);
+            d = decode_ms(jpeg);
+        }
+        decode.push_back(d);
+        startup.push_back(s);
+        ratio.push_back(s / d);
+        const int runs = i + 1;
+        if (fixed_runs > 0) {
+            if (runs == fixed_runs) break;
+            continue;
+        }
+        if (runs < fewest_runs) continue;
+        median_interval(sorted(ratio), low, high);
+        const double median = at_rank(sorted(ratio), 0.5);
+        const double allowed = wanted_half_width * median;
+        if ((median - low <= allowed && high - median <= allowed) || runs == most_runs) break;
     }
-    const double d = median(decode), s = median(startup);
-    printf("bare logo decode        %9.1f ms (median of %d)\n", d, runs);
-    printf("menu start to 1st frame %9.1f ms (median of %d)\n", s, runs);
-    printf("ratio                   %9.2fx\n", s / d);
+    const std::vector<double> r = sorted(ratio);
+    median_interval(r, low, high);
+    const int runs = static_cast<int>(r.size());
+    printf("bare logo decode        %9.1f ms CPU (median of %d)\n", at_rank(sorted(decode), 0.5),
+           runs);
+    printf("menu start to 1st frame %9.1f ms CPU (median of %d)\n", at_rank(sorted(startup), 0.5),
+           runs);
+    printf("ratio                   %9.2fx (median of the pairs' ratios)\n", at_rank(r, 0.5));
+    printf("spread                  %9.2fx to %.2fx (middle half), %.2fx to %.2fx (all)\n",
+           at_rank(r, 0.25), at_rank(r, 0.75), r.front(), r.back());
+    printf("median within           %9.2fx to %.2fx (95 %%)\n", low, high);
     return 0;
 }

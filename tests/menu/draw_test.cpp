@@ -28,6 +28,11 @@ TEST_F(DrawTest, BoxCoversBothCornersAndStoresTheColourBytes) {
     fill_box(10, 10, 12, 12, accent);
     EXPECT_EQ(pixel(12, 12), 0xFF404040u);  // red in bits 0-7, alpha in 24-31
     EXPECT_EQ(pixel(13, 12), 0u);
+    // Rows that are not whole words apart: each pixel still gets its 4 bytes.
+    fix_screeninfo.line_length = 64 * 4 + 2;
+    fill_box(0, 1, 1, 1, accent);
+    EXPECT_EQ(std::vector<uint8_t>(mem() + 257, mem() + 267),
+              (std::vector<uint8_t>{0, 64, 64, 64, 0xFF, 64, 64, 64, 0xFF, 0}));
 }
 
 TEST_F(DrawTest, SixteenBitsWriteLumaAndChromaPlanes) {

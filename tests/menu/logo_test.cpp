@@ -33,11 +33,21 @@ protected:
         ob_test::decode_jpeg(kernel.host_path(path.c_str()), decoded, width, height, components);
         ASSERT_EQ(screen->xres() * 10000 + screen->yres(), width * 10000u + height);
         const int g = components == 1 ? 0 : 1, b = components == 1 ? 0 : 2;
-        for (int y = 0; y < height; ++y)
+        // Row by row, then pixel by pixel only in a row that differs: ultra-HD
+        // pictures have eight million pixels.
+        std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
+        for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
                 const uint8_t* d = &decoded[(static_cast<size_t>(y) * width + x) * components];
-                ASSERT_EQ(pixel(x, y), rgba({d[0], d[g], d[b], 0xFF})) << x << "," << y;
+                const uint8_t pixel_bytes[4] = {d[0], d[g], d[b], 0xFF};
+                memcpy(&row[static_cast<size_t>(x) * 4], pixel_bytes, 4);
             }
+            const uint8_t* shown =
+                screen->memory() + static_cast<size_t>(y) * screen->line_length();
+            if (memcmp(shown, row.data(), row.size()) == 0) continue;
+            for (int x = 0; x < width; ++x)
+                ASSERT_EQ(memcmp(shown + 4 * x, &row[4 * x], 4), 0) << x << "," << y;
+        }
     }
 };
 
@@ -48,13 +58,14 @@ TEST_F(LogoTest, PicturesSwitchTheModeToTheirSizeAndLandPixelForPixel) {
     } pictures[] = {{1920, 1080, 3, ob_test::Scans::baseline},
                     {2000, 1000, 3, ob_test::Scans::baseline},
                     {1280, 720, 1, ob_test::Scans::baseline},
-                    // The widest and the tallest screen, and a progressive
-                    // picture within the decoder's memory bound.
+                    // The widest and the tallest screen, and progressive
+                    // pictures with full colour planes up to the largest.
                     {3840, 720, 3, ob_test::Scans::baseline},
                     {1280, 2160, 1, ob_test::Scans::baseline},
-                    {1920, 1080, 3, ob_test::Scans::progressive_444}};
+                    {1920, 1080, 3, ob_test::Scans::progressive_444},
+                    {3840, 2160, 3, ob_test::Scans::progressive_444}};
     for (const auto& p : pictures) {
-        SCOPED_TRACE(p.width * 10 + p.components);
+        SCOPED_TRACE(std::to_string(p.width) + "x" + std::to_string(p.height));
         put_picture(logo("logo.jpg"), p.width, p.height, p.components, p.scans);
         EXPECT_EQ(show_jpeg(logo("logo.jpg").c_str()), 0);
         EXPECT_EQ(w * 10000 + h, p.width * 10000 + p.height);
@@ -74,7 +85,6 @@ TEST_F(LogoTest, RefusedPicturesLeaveScreenAndFilesAsTheyWere) {
     kernel.write_file(logo("cut.jpg"), kernel.read_file(logo("cut.jpg")).substr(0, 100));
     put_picture(logo("wide.jpg"), 3841, 720);
     put_picture(logo("tall.jpg"), 1280, 2161, 1);
-    put_picture(logo("coefficients.jpg"), 3840, 2160, 3, ob_test::Scans::progressive_444);
     put_picture(logo("scans.jpg"), 1280, 720, 1, ob_test::Scans::many);
     kernel.make_fifo(logo("fifo.jpg"));
     kernel.make_dir(logo("dir.jpg"));
@@ -91,8 +101,6 @@ TEST_F(LogoTest, RefusedPicturesLeaveScreenAndFilesAsTheyWere) {
         // Larger than any screen: refused from the header, before decoding.
         {"wide.jpg", "jpeg size is 3841x720 - the screen shows at most 3840x2160\n"},
         {"tall.jpg", "jpeg size is 1280x2161 - the screen shows at most 3840x2160\n"},
-        // A progressive picture whose coefficients pass the decoder's bound.
-        {"coefficients.jpg", "Backing store not supported\n"},
         {"scans.jpg", "jpeg has more than 100 scans - not shown\n"},
         // Neither waited on nor read: only a regular file is a picture.
         {"fifo.jpg", "open /media/ob/logos/fifo.jpg failed\n"},

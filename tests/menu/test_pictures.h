@@ -90,9 +90,6 @@ inline void decode_jpeg(const std::string& host_file, std::vector<uint8_t>& pixe
     jpeg_create_decompress(&cinfo);
     jpeg_stdio_src(&cinfo, in);
     jpeg_read_header(&cinfo, TRUE);
-    // What the menu's logo decoding trades for speed.
-    cinfo.dct_method = JDCT_IFAST;
-    cinfo.do_fancy_upsampling = FALSE;
     jpeg_start_decompress(&cinfo);
     width = static_cast<int>(cinfo.output_width);
     height = static_cast<int>(cinfo.output_height);

@@ -57,6 +57,11 @@ TEST_F(TextTest, GlyphsStandOnTheBaselineAtTheirBearingInEachSize) {
         EXPECT_EQ(drawn.right, 10 + m.left + m.width - 1);
         EXPECT_EQ(text_width("H", s.code), m.advance);
     }
+    // A glyph drawn before comes from the cache, not rendered again: the
+    // face's glyph slot still holds the one rendered last.
+    screen_of("HV", 600, 2);
+    screen_of("H", 600, 2);
+    EXPECT_EQ(face->glyph->glyph_index, FT_Get_Char_Index(face, 'V'));
 }
 
 TEST_F(TextTest, LineFeedsEndHighBytesAreSkippedAndTextIsCutAtTheRightEnd) {
