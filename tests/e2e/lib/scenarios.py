@@ -13,6 +13,7 @@ from .box import DM520, DM900
 SCENARIOS = []
 
 BANNER = "\nOrbiel V12.45 "
+SYSCALL_FILTER_ON = "e2e: seccomp filter on: system calls above 4346 answer ENOSYS"
 DOTS = "\n...........\n"
 
 
@@ -40,12 +41,13 @@ def boots_image(box, name, args=""):
 @scenario("board")
 def board(box):
     """The emulated board boots the patched kernels and switches itself off; in the
-    release-1 mode on the release-1 CPU model, or nothing here shows release 1 works."""
+    release-1 mode on the release-1 CPU model, or nothing here shows release 1 works,
+    and with the 3.4 system-call table."""
     for release in (DM900, DM520):
         box.boot(release=release, init="testinit", timeout=40)
         box.console_has("E2E-TESTINIT pid=1 release=%s argc=1 argv0=/sbin/init" % release)
         if paths.release1():
-            box.console_has("(MIPS %s)\n" % release1.CPU)
+            box.console_has("(MIPS %s)\n" % release1.CPU, SYSCALL_FILTER_ON)
 
 
 # -- obinit's boot spine --------------------------------------------------------
