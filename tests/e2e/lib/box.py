@@ -15,6 +15,10 @@ DM520 = "3.4-4.0-dm520"
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 
 
+# What obinit mounts the medium and the kernel file systems on in an image.
+MOUNT_POINTS = ("media/ob", "sys", "dev", "proc", "tmp")
+
+
 class MediumTree:
     """The directory tree that becomes the boot medium's ext4 file system."""
 
@@ -60,13 +64,14 @@ class MediumTree:
         return self
 
     def image(self, name, init="sysvinit", obinfo="", fstab="proc /proc proc defaults 0 0\n",
-              mdev=False, kernel_file=None):
+              mdev=False, kernel_file=None, mount_points=True):
         """An installed image: a root tree whose init reports what it sees.
 
         init: "sysvinit" (/sbin/init.sysvinit), "systemd" (/lib/systemd/systemd),
-        "plain" (/sbin/init only) or "none"."""
+        "plain" (/sbin/init only) or "none". mount_points: the directories that
+        obinit mounts the medium and the kernel file systems on."""
         base = "ob/" + name
-        for d in ("media/ob", "sys", "dev", "proc", "run", "tmp", "var", "etc/rcS.d", "boot"):
+        for d in ("run", "var", "etc/rcS.d", "boot") + (MOUNT_POINTS if mount_points else ()):
             os.makedirs(self.path(base + "/" + d), exist_ok=True)
         self._link_shared(base + "/bin/busybox", guest.busybox(), 0o755)
         for applet in guest.APPLETS:
@@ -161,8 +166,9 @@ class Box:
 
     def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
              config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline="",
-             features=None, echo=None, disk=None, menu=None, while_up=None):
+             features=None, echo=None, disk=None, menu=None, while_up=None, full=False):
         """Boot the box; interact(board) runs while it is up (keys, shots).
+        full: the medium made of medium_tree has no free block left.
         disk: a boot medium made before (instead of medium_tree); menu: the menu
         program for the flash root then (bin/orbiel of its tree). while_up(board)
         watches the console without the guest's agent; when it returns True it
@@ -174,7 +180,7 @@ class Box:
             medium_tree.finish()
             disk = os.path.join(self.workdir, "boot.img")
             media["boot"] = medium.make_ext4(disk, medium_tree.root, label=label, size_mib=64,
-                                             features=features)
+                                             features=features, full=full)
         scratch = medium.make_blank(os.path.join(self.workdir, "scratch.img"), 128)
         media["scratch"] = scratch
         config = dict(config or {})

@@ -32,6 +32,9 @@ APPLETS = """ash cat cp dd echo env grep head insmod ln ls mkdir mknod mount
 SBIN_APPLETS = {"insmod", "mdev", "poweroff", "reboot", "swapoff", "swapon", "chroot", "losetup"}
 
 HELPERS = ["remap", "fbshot", "testinit", "report"]
+# The boxes' 3.4 system-call table, which the board's start-up puts in front of
+# process 1 when it finds it.
+R1_HELPERS = ["syscalls34"]
 
 # The shell and e2fsprogs of the flash root and the images: Debian's mipsel
 # packages, or the release-1 userland's static programs (no libraries).
@@ -205,7 +208,7 @@ def flash_root(out, release, init_program, config=None, extra=None, menu=None):
     a.host_file("init", os.path.join(paths.GUEST, "init"), 0o755)
     a.host_file("sbin/modprobe", os.path.join(paths.GUEST, "modprobe"), 0o755)
     a.host_file("e2e/agent", os.path.join(paths.GUEST, "agent"), 0o755)
-    for name in HELPERS:
+    for name in HELPERS + (R1_HELPERS if paths.release1() else []):
         a.host_file("e2e/bin/" + name, helper(name), 0o755)
     add_modules(a)
     a.file("e2e/config", shell_config(config or {}))

@@ -3,13 +3,16 @@ loop devices: an MBR with one partition at 1 MiB and an ext4 file system
 written into it by mke2fs -d. Reading a medium back goes through e2fsck and
 debugfs on a copy of the partition, since the guest may not have unmounted it."""
 import os
+import re
 import shutil
 import struct
 import subprocess
+import tempfile
 
 from . import paths
 
 PART_OFFSET = 1 << 20
+BLOCK = 4096
 
 
 def write_mbr(path, total_bytes, part_type=0x83):
@@ -36,14 +39,15 @@ def ext_check(*args):
     raise RuntimeError("no build has tools/ext_check: build the host or mipsel preset first")
 
 
-def make_ext4(path, source_dir, label="obtest", size_mib=64, features=None):
+def make_ext4(path, source_dir, label="obtest", size_mib=64, features=None, full=False):
     """A partitioned disk image whose first partition is ext4 with the tree of source_dir,
-    made as the README tells a user to: with the boxes' feature set, which is checked."""
+    made as the README tells a user to: with the boxes' feature set, which is checked;
+    full: no free block left (filler files take them)."""
     total = size_mib << 20
     write_mbr(path, total)
     fs_kib = (total - PART_OFFSET) // 1024
     # 4 KiB blocks as on a real disk; small file systems would get 1 KiB ones.
-    cmd = ["mke2fs", "-q", "-F", "-t", "ext4", "-b", "4096", "-L", label, "-E", "offset=%d" % PART_OFFSET]
+    cmd = ["mke2fs", "-q", "-F", "-t", "ext4", "-b", str(BLOCK), "-L", label, "-E", "offset=%d" % PART_OFFSET]
     cmd += ext_check("--mke2fs-options").stdout.split()
     if features:
         cmd += ["-O", features]
@@ -51,7 +55,30 @@ def make_ext4(path, source_dir, label="obtest", size_mib=64, features=None):
     checked = ext_check(path, str(PART_OFFSET))
     if checked.returncode != 0:
         raise RuntimeError("the medium is one the boxes cannot mount: " + checked.stderr.strip())
+    if full:
+        fill(path)
     return path
+
+
+def free_blocks(device):
+    r = subprocess.run(["debugfs", "-R", "stats", device], check=True, capture_output=True, text=True)
+    return int(re.search(r"^Free blocks: +(\d+)$", r.stdout, re.M).group(1))
+
+
+def fill(path):
+    """Filler files in the partition until no block is free. A file in pieces needs
+    blocks for its extent tree too, so each round leaves a few for the next."""
+    device = "%s?offset=%d" % (path, PART_OFFSET)
+    for round_ in range(32):
+        free = free_blocks(device)
+        if free == 0:
+            return
+        with tempfile.NamedTemporaryFile() as filler:
+            filler.write(b"\xa5" * (max(free - 8, 1) * BLOCK))  # zeros would become holes
+            filler.flush()
+            subprocess.run(["debugfs", "-w", "-R", "write %s /.filler%d" % (filler.name, round_), device],
+                           check=True, capture_output=True)
+    raise RuntimeError("%s: %d blocks still free after filling" % (path, free_blocks(device)))
 
 
 def make_blank(path, size_mib):

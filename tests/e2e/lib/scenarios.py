@@ -13,6 +13,7 @@ from .box import DM520, DM900
 SCENARIOS = []
 
 BANNER = "\nOrbiel V12.45 "
+SYSCALL_FILTER_ON = "e2e: seccomp filter on: system calls above 4346 answer ENOSYS"
 DOTS = "\n...........\n"
 
 
@@ -40,12 +41,13 @@ def boots_image(box, name, args=""):
 @scenario("board")
 def board(box):
     """The emulated board boots the patched kernels and switches itself off; in the
-    release-1 mode on the release-1 CPU model, or nothing here shows release 1 works."""
+    release-1 mode on the release-1 CPU model, or nothing here shows release 1 works,
+    and with the 3.4 system-call table."""
     for release in (DM900, DM520):
         box.boot(release=release, init="testinit", timeout=40)
         box.console_has("E2E-TESTINIT pid=1 release=%s argc=1 argv0=/sbin/init" % release)
         if paths.release1():
-            box.console_has("(MIPS %s)\n" % release1.CPU)
+            box.console_has("(MIPS %s)\n" % release1.CPU, SYSCALL_FILTER_ON)
 
 
 # -- obinit's boot spine --------------------------------------------------------
@@ -140,6 +142,18 @@ def plain_init(box):
                     "IMAGE-MOUNT /run tmpfs", "IMAGE-MOUNT /dev/pts devpts", "IMAGE-MEDIUM visible")
 
 
+@scenario("image-no-mount-points", needs=["obinit"])
+def image_no_mount_points(box):
+    """An image without the directories the medium and the kernel file systems go on
+    gets them: the medium, /sys, /dev, /proc and /tmp are there inside it."""
+    tree = box.new_medium(with_menu=False)
+    tree.file("obboot.ini", "bare\n")
+    tree.image("bare", mount_points=False)
+    box.boot(medium_tree=tree, timeout=60)
+    boots_image(box, "bare")
+    box.console_has("IMAGE-MOUNT /media/ob ext4 /dev/sda1", "IMAGE-MOUNT /proc proc", "IMAGE-MOUNT /tmp tmpfs")
+
+
 @scenario("missing-image", needs=["obinit"])
 def missing_image(box):
     """A selection naming no image directory must not touch the flash root: Flash boots."""
@@ -177,6 +191,37 @@ def hostile_no_init(box):
     boots_flash(box)
     box.console_lacks("Continue booting...", "booting failed")
     box.file_is("/ob/half/etc/fstab", "proc /proc proc defaults 0 0\n")
+
+
+def lost_execute_bit(tree, init):
+    os.chmod(tree.path(init), 0o644)
+
+
+def other_cpu(tree, init):
+    tree.copy(init, "/bin/true", 0o755)  # the host's: an x86-64 program
+
+
+def hostile_init_unstartable(name, spoil, why):
+    """An image whose init cannot be started: one line says why and Flash boots, its
+    mount table untouched."""
+
+    @scenario(name, needs=["obinit"])
+    def run(box):
+        tree = box.new_medium(with_menu=False)
+        tree.file("obboot.ini", "bad\n")
+        spoil(tree, tree.image("bad", init="plain") + "/sbin/init")
+        box.boot(medium_tree=tree, timeout=60)
+        box.console_in_order("Orbiel is booting Image bad ...\n",
+                             "Orbiel: image directory /media/ob/ob/bad cannot start its init: %s\n" % why,
+                             "Orbiel is booting Flash instead ...\n")
+        boots_flash(box)
+        box.console_lacks("Continue booting...", "booting failed")
+        box.file_is("/ob/bad/etc/fstab", "proc /proc proc defaults 0 0\n")
+
+
+hostile_init_unstartable("hostile-init-no-exec", lost_execute_bit, "/sbin/init has no execute permission")
+hostile_init_unstartable("hostile-init-other-cpu", other_cpu,
+                         "/sbin/init is a program for x86-64, not for 32-bit little-endian MIPS")
 
 
 @scenario("hostile-flash-link", needs=["obinit"])
@@ -730,6 +775,33 @@ def hostile_menu_ok_flash(box):
     box.console_has("Orbiel is booting Image Flash ...\n")
     boots_flash(box)
     box.file_is("/obboot.ini", "Flash\n")
+    box.check(not box.run.medium().exists("/obboot.ini.obnew"), "the temporary was left on the medium")
+
+
+@scenario("hostile-menu-full-medium", needs=["obinit", "orbiel"])
+def hostile_menu_full_medium(box):
+    """A medium without a free block: DOWN and OK on img2 over a stored img1 still record
+    img2, which boots, and no temporary is left."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "30\n")
+    # No mount table to edit: the selection is the only write.
+    tree.image("img1", fstab=None)
+    tree.image("img2", fstab=None)
+    # The menu's log could not grow on the full medium, and the harness follows the
+    # menu by it: it goes to the flash's RAM.
+    tree.symlink(".oblog", "/tmp/oblog")
+
+    def interact(s):
+        if s.log_wait(READY, 120):
+            s.key("down")
+            if s.log_wait("DOWN - selected 2 img2", 60):
+                s.key("ret")
+                s.log_wait("OK   - booting 2 img2", 60)
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180, full=True)
+    boots_image(box, "img2")
+    box.file_is("/obboot.ini", "img2\n")
     box.check(not box.run.medium().exists("/obboot.ini.obnew"), "the temporary was left on the medium")
 
 
