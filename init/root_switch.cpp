@@ -61,6 +61,16 @@ bool can_enter(const char* new_root) {
     return false;
 }
 
+// Whether the directory holding a mount point is the image's own: the path
+// is taken in the flash root's view, where a link in the image (media ->
+// /mnt) would lead out of it.
+bool parent_in_image(const std::string& new_root, const char* point) {
+    const std::string parent(point, static_cast<size_t>(strrchr(point, '/') - point));
+    if (parent.empty()) return true;
+    struct stat st;
+    return ob::kernel().lstat((new_root + parent).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Without them the image would boot without the medium, /sys, /dev and
 // /proc; one that cannot be made is reported, and the boot goes on.
 void make_missing_mount_points(const char* new_root) {
@@ -68,6 +78,7 @@ void make_missing_mount_points(const char* new_root) {
         const std::string path = std::string(new_root) + point.path;
         struct stat st;
         if (ob::kernel().lstat(path.c_str(), &st) == 0 || errno != ENOENT) continue;
+        if (!parent_in_image(new_root, point.path)) continue;
         if (ob::kernel().mkdir(path.c_str(), point.mode) != 0)
             ob::printf_to(2, "Orbiel: cannot make mount point %s: %s\n", path.c_str(),
                           strerror(errno));

@@ -118,6 +118,18 @@ TEST(ImageBoot, PlainInitWithoutMenuGetsNodesModulesAndKernelFilesystems) {
                            R"(mkdir("/media/ob/ob/img1/proc", 0555))",
                            R"(mkdir("/media/ob/ob/img1/tmp", 01777))"}));
     EXPECT_LT(box.first(made.back()), box.first(R"(mount("/media/ob", "/media/ob/ob/img1)"));
+    // A link in the image never has a mount point made in the flash root.
+    ObinitBox linked;
+    linked.add_image("img2", "/sbin/init");
+    linked.rmdir("/media/ob/ob/img2/media/ob");
+    linked.rmdir("/media/ob/ob/img2/media");
+    linked.make_symlink("/mnt", "/media/ob/ob/img2/media");
+    linked.make_dir("/media/ob/ob/img2/mnt");
+    linked.make_dir("/mnt");
+    linked.write_file("/media/ob/obboot.ini", "img2");
+    linked.boot();
+    EXPECT_FALSE(linked.called(R"(mkdir("/media/ob/ob/img2/media/ob")"));
+    EXPECT_FALSE(linked.exists("/mnt/ob"));
     EXPECT_FALSE(box.printed(ob_test::error_line("/proc", ENOENT)));
 }
 
