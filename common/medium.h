@@ -21,6 +21,8 @@ constexpr const char* font_dir = "/media/ob/fonts/";
 constexpr const char* default_font = "/media/ob/fonts/orbiel.ttf";
 constexpr const char* default_font_name = "orbiel.ttf";
 constexpr const char* images_dir = "/media/ob/ob";
+// obinit takes the first partition whose volume label begins with this.
+constexpr const char* medium_label_prefix = "ob";
 constexpr const char* image_info_format = "/media/ob/ob/%s/.obinfo";
 // Image directories named by one digit carry a description in their .obinfo.
 constexpr char first_numbered_image = '1';

@@ -55,7 +55,6 @@ struct Partition {
     char device[boot_device_size] = {};  // "/dev/" and the name
 };
 
-constexpr const char* label_prefix = "ob";
 constexpr mode_t partition_node_mode = S_IFBLK | 0666;
 
 struct FatLabel {
@@ -99,7 +98,8 @@ void make_partition_node(const Partition& partition) {
 bool has_medium_label(const Partition& partition) {
     if (!ob::path_exists(partition.device)) make_partition_node(partition);
     read_volume_label(partition.device);
-    return strncmp(state().volume_label, label_prefix, strlen(label_prefix)) == 0;
+    return strncmp(state().volume_label, ob::medium_label_prefix,
+                   strlen(ob::medium_label_prefix)) == 0;
 }
 
 // One line of /proc/partitions (without its line feed): true when it is a

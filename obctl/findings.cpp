@@ -18,7 +18,6 @@ namespace obctl {
 
 namespace {
 
-constexpr const char* medium_label_prefix = "ob";
 constexpr const char* medium_file_system = "ext4";
 
 using Findings = std::vector<Finding>;
@@ -26,6 +25,8 @@ using Findings = std::vector<Finding>;
 void add(Findings& found, Severity severity, const std::string& subject, const std::string& text) {
     found.push_back({severity, subject, text});
 }
+
+}  // namespace
 
 void file_system_findings(const MediumInfo& info, Findings& found) {
     if (info.device.empty()) return;
@@ -41,7 +42,7 @@ void file_system_findings(const MediumInfo& info, Findings& found) {
         return;
     }
     if (!info.volume.magic) return;
-    if (strncmp(info.volume.label, medium_label_prefix, strlen(medium_label_prefix)) != 0)
+    if (strncmp(info.volume.label, ob::medium_label_prefix, strlen(ob::medium_label_prefix)) != 0)
         add(found, Severity::error, "medium",
             device + " is labelled \"" + info.volume.label +
                 "\": obinit finds only a medium whose label begins with ob");
@@ -51,6 +52,8 @@ void file_system_findings(const MediumInfo& info, Findings& found) {
             "cannot mount " + device + " on " + ob::medium_mount + ": it " + problem + " (" +
                 ob::ext_fix_command(info.volume, ob::oldest_box_kernel, device.c_str()) + ")");
 }
+
+namespace {
 
 // The menu program as the shell of the flash starts it. Its program
 // interpreter lies in the flash root, which obctl does not see, so only
@@ -215,6 +218,12 @@ Findings image_findings(const Medium& medium, const MediumView& view, const Imag
     }
     mount_point_findings(medium, image, found);
     return found;
+}
+
+void print_findings(const std::vector<Finding>& found) {
+    for (const Finding& finding : found)
+        ob::printf_to(1, "%-8s %s: %s\n", severity_name(finding.severity), finding.subject.c_str(),
+                      finding.text.c_str());
 }
 
 }  // namespace obctl

@@ -29,10 +29,17 @@ struct Finding {
 std::vector<Finding> medium_findings(const Medium& medium, const MediumView& view,
                                      const MediumInfo& info);
 
+// The rules of the medium's volume: its file system, its label, the
+// features the boxes' kernels mount. Nothing when no mount holds it.
+void file_system_findings(const MediumInfo& info, std::vector<Finding>& found);
+
 // The rules of one image: listed or why not, bootable or why not, what
 // obinit will make in it. An image that would not boot is an error when the
 // menu lists it, the choice names it or the user asked about it (`named`).
 std::vector<Finding> image_findings(const Medium& medium, const MediumView& view,
                                     const ImageState& image, bool named = false);
+
+// One line each on standard output: "warning  ob/img1: ...".
+void print_findings(const std::vector<Finding>& found);
 
 }  // namespace obctl

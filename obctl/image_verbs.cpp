@@ -9,7 +9,9 @@
 #include "choice.h"
 #include "control_file.h"
 #include "image_entries.h"
+#include "image_names.h"
 #include "kernel.h"
+#include "leftovers.h"
 #include "medium.h"
 #include "medium_write.h"
 #include "selection_file.h"
@@ -21,13 +23,6 @@ namespace obctl {
 
 namespace {
 
-// An image being removed is first renamed to this hidden name (and a
-// number): the menu never lists it, so a power cut leaves no half image in
-// the list, and the next removal finishes it.
-constexpr const char* removal_prefix = ".obremove-";
-
-// The longest label text that keeps "N (TEXT)" within a label.
-constexpr size_t longest_label_text = ob::image_label_size - 1 - 4;
 // More than any .obinfo holds; a bigger one is not rewritten.
 constexpr size_t largest_info = 64 * 1024;
 
@@ -67,29 +62,9 @@ bool move_choices(const Medium& medium, const std::string& from, const std::stri
     return true;
 }
 
-// Finishes removals that a power cut interrupted.
-void finish_removals(const Medium& medium) {
-    std::vector<std::string> names;
-    ob::kernel().list_dir(medium.path(ob::images_dir).c_str(), names);
-    for (const std::string& name : names) {
-        if (name.compare(0, strlen(removal_prefix), removal_prefix) != 0) continue;
-        std::string ignored;
-        remove_tree(medium.image(name), ignored);
-    }
-}
-
-std::string hidden_name(const Medium& medium) {
-    for (int n = 1;; ++n) {
-        const std::string name = removal_prefix + std::to_string(n);
-        struct stat st;
-        if (ob::kernel().lstat(medium.image(name).c_str(), &st) != 0 && errno == ENOENT)
-            return name;
-    }
-}
-
 int remove_directory(const Invocation& run, const Medium& medium, const std::string& name) {
-    finish_removals(medium);
-    const std::string hidden = medium.image(hidden_name(medium));
+    clean_leftovers(medium);
+    const std::string hidden = medium.image(unused_hidden_name(medium, removal_prefix));
     if (ob::kernel().rename(medium.image(name).c_str(), hidden.c_str()) != 0)
         return fail(run, shown_image(name) + ": " + strerror(errno) + "; not removed");
     flush_directory(hidden);
@@ -99,15 +74,6 @@ int remove_directory(const Invocation& run, const Medium& medium, const std::str
     if (!removed)
         return fail(run, "no longer listed, but not all deleted: " + shown_path(medium, error));
     return done;
-}
-
-// What the rest of the sentence names the label by: one word that the menu
-// shows whole.
-bool label_text_fits(const std::string& text) {
-    if (text.empty() || text.size() > longest_label_text) return false;
-    for (char c : text)
-        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) return false;
-    return true;
 }
 
 // The .obinfo with its first word replaced by text.
@@ -143,13 +109,8 @@ int verb_rename(const Invocation& run, const Medium& medium) {
     struct stat st;
     std::string error;
     if (!image_entry(medium, from, st, error)) return fail(run, error);
-    const ob::ImageVerdict verdict = ob::name_verdict(to);
-    if (verdict != ob::ImageVerdict::listed || !ob::plain_image_name(to.c_str()) ||
-        to == ob::flash_name)
-        return fail(run, "\"" + to + "\": " +
-                             (verdict != ob::ImageVerdict::listed
-                                  ? ob::verdict_words(verdict)
-                                  : "no name the menu lists and stores (not Flash, no slash)"));
+    const std::string refused = refused_image_name(to);
+    if (!refused.empty()) return fail(run, refused);
     if (ob::kernel().lstat(medium.image(to).c_str(), &st) == 0 || errno != ENOENT)
         return fail(run, shown_image(to) + " is there already");
     if (ob::kernel().rename(medium.image(from).c_str(), medium.image(to).c_str()) != 0)
@@ -167,9 +128,8 @@ int verb_label(const Invocation& run, const Medium& medium) {
     struct stat st;
     if (ob::kernel().stat(medium.image(name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return fail(run, "no image " + name + " on the medium (" + shown_image(name) + ")");
-    if (!label_text_fits(text))
-        return fail(run, "a label is one word of at most " + std::to_string(longest_label_text) +
-                             " characters, without blanks or control characters");
+    const std::string refused = refused_label(text);
+    if (!refused.empty()) return fail(run, refused);
     const std::string info = medium.image(name) + "/.obinfo";
     std::string content;
     if (!relabelled(info, text, content))

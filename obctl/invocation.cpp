@@ -11,12 +11,13 @@ namespace {
 struct Flag {
     const char* name;
     Option option;
-    bool has_value;
+    std::string Invocation::*value;  // where its value goes; nullptr: it takes none
 };
-constexpr Flag flags[] = {
-    {"--json", takes_json, false},
-    {"--yes", takes_yes, false},
-    {"--pin", takes_pin, true},
+const Flag flags[] = {
+    {"--json", takes_json, nullptr},           {"--yes", takes_yes, nullptr},
+    {"--pin", takes_pin, &Invocation::pin},    {"--label", takes_label, &Invocation::label},
+    {"--slot", takes_slot, &Invocation::slot}, {"--replace", takes_replace, nullptr},
+    {"--from", takes_from, &Invocation::from}, {"--upgrade", takes_upgrade, nullptr},
 };
 
 // "--name=value" or "--name value"; false when the value is missing.
@@ -66,12 +67,13 @@ bool parse_invocation(int argc, char** argv, Invocation& run, std::string& error
         } else {
             const Flag* flag = nullptr;
             for (const Flag& f : flags)
-                if (f.has_value ? named(arg, f.name) : strcmp(arg, f.name) == 0) flag = &f;
+                if (f.value != nullptr ? named(arg, f.name) : strcmp(arg, f.name) == 0) flag = &f;
             if (flag == nullptr) {
                 error = std::string("unknown option ") + arg;
                 return false;
             }
-            if (flag->has_value && !take_value(arg, flag->name, argc, argv, i, run.pin)) {
+            if (flag->value != nullptr &&
+                !take_value(arg, flag->name, argc, argv, i, run.*flag->value)) {
                 error = std::string(flag->name) + " needs a value";
                 return false;
             }

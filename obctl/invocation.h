@@ -9,9 +9,14 @@ namespace obctl {
 // Options a verb may take besides the ones every verb takes (--medium,
 // --help).
 enum Option : unsigned {
-    takes_json = 1,  // --json
-    takes_yes = 2,   // --yes
-    takes_pin = 4,   // --pin DIGITS
+    takes_json = 1,       // --json
+    takes_yes = 2,        // --yes
+    takes_pin = 4,        // --pin DIGITS
+    takes_label = 8,      // --label TEXT
+    takes_slot = 16,      // --slot N
+    takes_replace = 32,   // --replace
+    takes_from = 64,      // --from BUNDLE
+    takes_upgrade = 128,  // --upgrade
 };
 
 struct Invocation {
@@ -21,7 +26,10 @@ struct Invocation {
     unsigned options = 0;  // the Option flags given
     bool help = false;
     bool version = false;
-    std::string pin;  // with --pin
+    std::string pin;    // with --pin
+    std::string label;  // with --label
+    std::string slot;   // with --slot
+    std::string from;   // with --from
 };
 
 // Parses argv (after the program name) into run; false with the reason in

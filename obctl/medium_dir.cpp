@@ -62,6 +62,20 @@ bool find_medium(const std::string& dir, Medium& medium, std::string& error) {
     return true;
 }
 
+bool medium_to_be(const std::string& dir, Medium& medium, std::string& error) {
+    if (dir.empty() || !absolute(dir, medium.top)) {
+        error = dir + ": name the directory from /";
+        return false;
+    }
+    while (medium.top.size() > 1 && medium.top.back() == '/')
+        medium.top.pop_back();
+    struct stat st;
+    const bool found = ob::kernel().stat(medium.top.c_str(), &st) == 0;
+    if (found && S_ISDIR(st.st_mode)) return true;
+    error = dir + ": " + strerror(found ? ENOTDIR : errno);
+    return false;
+}
+
 bool on_the_medium(const Medium& medium, const std::string& path) {
     std::string top;
     std::string resolved;

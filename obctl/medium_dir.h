@@ -26,6 +26,9 @@ std::string box_image(const std::string& name);
 // ob/). False with the reason otherwise.
 bool find_medium(const std::string& dir, Medium& medium, std::string& error);
 
+// The directory dir, which is to become a medium.
+bool medium_to_be(const std::string& dir, Medium& medium, std::string& error);
+
 // True when path (as given; the links on its way followed) lies in the
 // medium's tree: the top directory or below it.
 bool on_the_medium(const Medium& medium, const std::string& path);

@@ -30,7 +30,7 @@ std::string shown_path(const Medium& medium, const std::string& path) {
 }
 
 bool write_medium_file(const Medium& medium, const std::string& path, const std::string& content,
-                       std::string& error) {
+                       std::string& error, mode_t mode) {
     const std::string name = shown_path(medium, path);
     std::string target;
     if (!ob::resolve_link_chain(path.c_str(), target))
@@ -49,6 +49,7 @@ bool write_medium_file(const Medium& medium, const std::string& path, const std:
     } else {
         return failed(error, name + ": " + strerror(errno));
     }
+    if (mode != 0) old.st_mode = S_IFREG | mode;
     ob::remove_stale_replace(path.c_str());
     const ob::FilePart whole = {content.data(), content.size()};
     if (!ob::replace_file(target.c_str(), old, &whole, 1))

@@ -3,6 +3,8 @@
 // change flushed before obctl reports it done.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "medium_dir.h"
@@ -17,9 +19,10 @@ std::string shown_path(const Medium& medium, const std::string& path);
 // names (keeping the link, like the menu's write of the selection), which
 // keeps its mode and owner. A missing file is made with mode 0644. False
 // with the reason when the file or its directory lies off the medium, it is
-// not a regular file, or a step fails (the old contents then stay).
+// not a regular file, or a step fails (the old contents then stay). A mode
+// other than 0 is the file's mode afterwards, whatever it was.
 bool write_medium_file(const Medium& medium, const std::string& path, const std::string& content,
-                       std::string& error);
+                       std::string& error, mode_t mode = 0);
 
 // Removes the file (or link) at path, the removal flushed; a missing one is
 // no error.

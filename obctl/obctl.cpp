@@ -26,14 +26,14 @@ const Verb verb_table[] = {
      "order and numbering, with their labels; * marks the entry the menu preselects), each\n"
      "with whether obinit would boot it and, if not, why. Then the image directories the\n"
      "menu leaves out, and why.\n"},
-    {"check", verb_check, 0, any, 0, false, "[NAME...]",
+    {"check", verb_check, 0, any, 0, true, "[NAME...]",
      "every rule obinit and the menu apply to the medium and its images",
      "Checks the medium (file system, label, the features the boxes' kernels mount, the\n"
      "menu program, logo and font, the control files and the choice) and every image, or\n"
      "only the images named: listed or why not, bootable or why not, the mount points obinit\n"
      "makes. Each finding once, in the programs' words. Exit status 1 when an image named\n"
      "here, listed by the menu or named by the choice would not boot, or when the medium would\n"
-     "not be found or mounted.\n"},
+     "not be found or mounted. What an interrupted add or remove left is removed first.\n"},
     {"set-default", verb_set_default, 1, 1, 0, true, "NAME|Flash",
      "store the choice the box boots (obboot.ini), as the menu stores it",
      "Stores NAME (an image on the medium that obinit would boot) or Flash as the choice, as\n"
@@ -62,6 +62,30 @@ const Verb verb_table[] = {
      "The lock guards the choice of image, not the box: with it the menu asks for the PIN\n"
      "before it shows the list, but EXIT or the time-out boots the image chosen last, and\n"
      "three wrong PINs boot Flash. Whoever has the medium in hand can remove it.\n"},
+    {"add", verb_add, 2, 2, takes_label | takes_slot | takes_replace, true,
+     "NAME SOURCE [--label TEXT] [--slot 1-8] [--replace]",
+     "install an image from a directory, a tar archive or a box image zip",
+     "SOURCE is a directory holding a root file system, a tar archive of one (plain, gzip,\n"
+     "bzip2, xz or zstd), or a zip archive as box images are published, whose folder for the\n"
+     "box holds rootfs.tar.bz2 (read out of the zip as it is unpacked, nothing copied first).\n"
+     "Owners, modes, links, device nodes and extended attributes are kept: run it as root.\n"
+     "The image is unpacked under a hidden name the menu does not list, given the mount\n"
+     "points obinit needs and a .obinfo holding its label (--label TEXT, else NAME), checked\n"
+     "as obinit checks it, and only then named NAME. --slot N names it N instead, one of the\n"
+     "numbered images the menu shows as \"N (LABEL)\". An image of that name is refused,\n"
+     "unless --replace: the old image then stays until the new one is complete.\n"
+     "An interrupted add (an error, Ctrl-C, a power cut) leaves no image in the list; the\n"
+     "next add or check removes what it left.\n"},
+    {"prepare", verb_prepare, 1, 1, takes_from | takes_upgrade, true,
+     "DIR [--from BUNDLE] [--upgrade]", "lay out a boot medium from the release's medium tree",
+     "DIR is the top directory of a mounted ext4 (or ext3) file system whose label begins\n"
+     "with ob, as obinit finds the medium, made with features the boxes' kernels mount.\n"
+     "BUNDLE is the release's medium tarball or its unpacked tree (default: the tree\n"
+     "installed beside obctl). Writes ob.sh, the programs in bin/ (orbiel, obctl, tune2fs),\n"
+     "the font and logo, ob/ and obboot.ini holding Flash, each file replaced whole. Run\n"
+     "again it changes nothing. On a medium with other programs it refuses; --upgrade then\n"
+     "replaces the programs only, keeping every setting, logo, font and image.\n",
+     true},
     {"remove", verb_remove, 1, 1, takes_yes, true, "NAME [--yes]",
      "delete an image and all its files",
      "Deletes the image directory NAME (after asking, unless --yes). It is first renamed to a\n"
@@ -156,7 +180,9 @@ int obctl_main(int argc, char** argv) {
     }
     if (!fits(*verb, run, error)) return usage(error);
     Medium medium;
-    if (!find_medium(run.medium, medium, error)) return fail(run, error);
+    if (verb->lays_out ? !medium_to_be(run.args[0], medium, error)
+                       : !find_medium(run.medium, medium, error))
+        return fail(run, error);
     MediumLock lock;
     if (!lock.take(medium, verb->writes, error)) return fail(run, error);
     return verb->function(run, medium);

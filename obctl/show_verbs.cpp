@@ -6,6 +6,7 @@
 #include "findings.h"
 #include "json.h"
 #include "kernel.h"
+#include "leftovers.h"
 #include "medium.h"
 #include "medium_info.h"
 #include "medium_view.h"
@@ -76,12 +77,6 @@ std::vector<Finding> all_findings(const Medium& medium, const MediumView& view,
         found.insert(found.end(), more.begin(), more.end());
     }
     return found;
-}
-
-void print_findings(const std::vector<Finding>& found) {
-    for (const Finding& finding : found)
-        ob::printf_to(1, "%-8s %s: %s\n", severity_name(finding.severity), finding.subject.c_str(),
-                      finding.text.c_str());
 }
 
 std::string size_text(uint64_t bytes) {
@@ -233,6 +228,8 @@ int verb_list(const Invocation& run, const Medium& medium) {
 }
 
 int verb_check(const Invocation& run, const Medium& medium) {
+    for (const std::string& line : clean_leftovers(medium))
+        ob::printf_to(1, "note     %s\n", line.c_str());
     const MediumView view = look_at(medium);
     std::vector<Finding> found;
     if (run.args.empty()) found = medium_findings(medium, view, medium_info(medium));

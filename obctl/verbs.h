@@ -19,6 +19,7 @@ struct Verb {
     const char* usage;       // its arguments, after its name
     const char* summary;     // one line for `obctl help`
     const char* help;        // the rest of `obctl VERB --help`
+    bool lays_out = false;   // its first argument is the medium to be, not --medium
 };
 
 const Verb* find_verb(const std::string& name);
@@ -43,5 +44,7 @@ int verb_pin(const Invocation& run, const Medium& medium);
 int verb_remove(const Invocation& run, const Medium& medium);
 int verb_rename(const Invocation& run, const Medium& medium);
 int verb_label(const Invocation& run, const Medium& medium);
+int verb_add(const Invocation& run, const Medium& medium);
+int verb_prepare(const Invocation& run, const Medium& medium);
 
 }  // namespace obctl

@@ -1,0 +1,29 @@
+// Unpacking an image into a directory on the medium as it was made: owners,
+// modes, times, links, device nodes and extended attributes kept, nothing
+// written outside the directory, and everything on the disk before it is
+// reported done.
+#pragma once
+
+#include <signal.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "image_source.h"
+#include "progress.h"
+
+namespace obctl {
+
+struct Unpacked {
+    uint64_t bytes = 0;  // file data written
+    uint64_t files = 0;  // entries made
+};
+
+// Writes every entry of source below directory (empty, made by the
+// caller), then flushes the file system. stop is polled between blocks: once
+// it is set the unpack ends. False with the reason (the directory then holds
+// part of the image).
+bool unpack_into(ImageSource& source, const std::string& directory, Progress& progress,
+                 const volatile sig_atomic_t& stop, Unpacked& made, std::string& error);
+
+}  // namespace obctl
