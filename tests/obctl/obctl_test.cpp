@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <initializer_list>
 #include <string>
@@ -286,6 +287,41 @@ TEST(ObctlSafety, NeverWritesOffTheMediumNorTouchesTheRunningImage) {
         EXPECT_NE(stick.stderr_text.find("img2 is the image the box runs from"), std::string::npos);
     }
     EXPECT_TRUE(stick.exists(top + "/ob/img2/sbin/init"));
+}
+
+// A medium laid out from the release's tree, again without a change, and
+// upgraded: the programs replaced, the user's logo, settings and choice
+// kept. A partition obinit would not find is refused.
+TEST(ObctlPrepare, LaysOutOnceAndUpgradesOnlyThePrograms) {
+    Stick stick;
+    stick.unlink((top + "/ob.sh").c_str());
+    stick.unlink((top + "/obboot.ini").c_str());
+    stick.write_file("/bundle/ob.sh", "#!/bin/sh\n", 0755);
+    stick.write_file("/bundle/bin/orbiel", "menu 1", 0755);
+    stick.write_file("/bundle/logos/orbiel.jpg", "logo");
+    stick.make_dir("/bundle/ob");
+    EXPECT_EQ(stick.run({"prepare", top, "--from", "/bundle"}), 0) << stick.stderr_text;
+    struct stat st;
+    ASSERT_EQ(stick.lstat((top + "/bin/orbiel").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(stick.file("obboot.ini"), "Flash\n");
+    EXPECT_TRUE(stick.has("ob"));
+    EXPECT_EQ(stick.run({"prepare", top, "--from", "/bundle"}), 0);
+    EXPECT_NE(stick.stdout_text.find(": 0 files written"), std::string::npos);
+    stick.write_file(top + "/logos/orbiel.jpg", "mine");
+    stick.write_file(top + "/obboot.ini", "img1\n");
+    stick.write_file("/bundle/bin/orbiel", "menu 2", 0755);
+    EXPECT_EQ(stick.run({"prepare", top, "--from", "/bundle"}), 1);
+    EXPECT_NE(stick.stderr_text.find("bin/orbiel differs); --upgrade replaces them"),
+              std::string::npos);
+    EXPECT_EQ(stick.run({"prepare", top, "--from", "/bundle", "--upgrade"}), 0);
+    EXPECT_EQ(stick.file("bin/orbiel"), "menu 2");
+    EXPECT_EQ(stick.file("logos/orbiel.jpg"), "mine");
+    EXPECT_EQ(stick.file("obboot.ini"), "img1\n");
+    stick.write_file("/dev/sdb1", ob_test::ext_volume("media", 0x4, 0x2c2, 0));
+    EXPECT_EQ(stick.run({"prepare", top, "--from", "/bundle"}), 1);
+    EXPECT_NE(stick.stderr_text.find("obinit finds only a medium whose label begins with ob"),
+              std::string::npos);
 }
 
 TEST(ObctlUsage, StatusTwoForUsageOneForAFailureEachWithOneLine) {
