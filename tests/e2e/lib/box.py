@@ -51,11 +51,13 @@ class MediumTree:
         os.makedirs(os.path.dirname(p), exist_ok=True)
         os.symlink(target, p)
 
-    def installation(self, with_menu=True):
+    def installation(self, with_menu=True, with_obctl=False):
         """What an installation puts on a medium: marker, menu program, font, logo."""
         self.file("ob.sh", "#!/bin/sh\n", 0o755)
         if with_menu and os.path.exists(paths.orbiel()):
             self.copy("bin/orbiel", paths.orbiel(), 0o755)
+        if with_obctl:
+            self.copy("bin/obctl", paths.obctl(), 0o755)
         if os.path.exists(FONT):
             self.copy("fonts/orbiel.ttf", FONT, 0o644)
         logo = logo_jpeg()
@@ -158,16 +160,19 @@ class Box:
         os.makedirs(workdir, exist_ok=True)
 
     # -- building --------------------------------------------------------
-    def new_medium(self, installation=True, with_menu=True):
+    def new_medium(self, installation=True, with_menu=True, with_obctl=False):
         tree = MediumTree(os.path.join(self.workdir, "medium"))
         if installation:
-            tree.installation(with_menu=with_menu)
+            tree.installation(with_menu=with_menu, with_obctl=with_obctl)
         return tree
 
     def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
              config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline="",
-             features=None, echo=None, disk=None, menu=None, while_up=None, full=False):
+             features=None, echo=None, disk=None, menu=None, while_up=None, full=False,
+             data_disk=None, obctl=False):
         """Boot the box; interact(board) runs while it is up (keys, shots).
+        data_disk: a second disk (/dev/vdb) for what a scenario brings along; obctl:
+        the flash root can run the medium's obctl.
         full: the medium made of medium_tree has no free block left.
         disk: a boot medium made before (instead of medium_tree); menu: the menu
         program for the flash root then (bin/orbiel of its tree). while_up(board)
@@ -186,17 +191,20 @@ class Box:
         config = dict(config or {})
         if interact:
             config["E2E_AGENT"] = 1
+        if data_disk:
+            media["data"] = data_disk
         program = paths.obinit() if init == "obinit" else init
         if medium_tree is not None:
             menu = medium_tree.path("bin/orbiel")
         initrd = guest.flash_root(os.path.join(self.workdir, "initrd.gz"), release, program,
                                   config=config, extra=extra,
-                                  menu=menu if menu and os.path.exists(menu) else None)
+                                  menu=menu if menu and os.path.exists(menu) else None,
+                                  obctl=paths.obctl() if obctl else None)
         cmdline = " ".join(filter(None, [guest.kernel_options(), cmdline]))
         board = qemu.Board(kernel.kernel_for(release), initrd, self.workdir,
                            ide=None if on_card else media.get("boot"),
                            sdcard=media.get("boot") if on_card else None,
-                           virtio=[scratch], args=args, cmdline_extra=cmdline, echo=echo,
+                           virtio=[scratch] + ([data_disk] if data_disk else []), args=args, cmdline_extra=cmdline, echo=echo,
                            cpu=release1.CPU if paths.release1() else None)
         run = Run(board, self.workdir, media)
         self.run = run

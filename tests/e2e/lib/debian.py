@@ -11,6 +11,9 @@ LIBC = ["libc6"]
 E2FSPROGS = ["e2fsprogs", "libext2fs2", "libcom-err2", "libblkid1", "libuuid1"] + LIBC
 MENU_LIBS = ["libfreetype6", "libjpeg62-turbo", "libpng16-16", "zlib1g", "libbrotli1",
              "libstdc++6", "libgcc-s1"] + LIBC
+# obctl adds libarchive and what Debian builds it with.
+OBCTL_LIBS = MENU_LIBS + ["libmd0", "libarchive13", "libacl1", "libbz2-1.0", "liblz4-1", "liblzma5",
+                          "libnettle8", "libxml2", "libicu72", "libzstd1"]
 PROGRAMS = {"e2fsck", "fsck.ext4", "tune2fs", "dash"}
 
 

@@ -185,7 +185,7 @@ def is_dynamic(program):
     return any(struct.unpack_from("<I", data, phoff + i * phentsize)[0] == 3 for i in range(phnum))
 
 
-def flash_root(out, release, init_program, config=None, extra=None, menu=None):
+def flash_root(out, release, init_program, config=None, extra=None, menu=None, obctl=None):
     """Write the initramfs: the flash root of a box of the release's model.
 
     init_program is what the kernel starts as /sbin/init (obinit, or the
@@ -205,6 +205,9 @@ def flash_root(out, release, init_program, config=None, extra=None, menu=None):
     # needs the flash to carry its libraries.
     if menu and is_dynamic(menu):
         debian.add_to(a, debian.MENU_LIBS)
+    # So does obctl, run from the medium in a shell of the flash.
+    if obctl and is_dynamic(obctl):
+        debian.add_to(a, debian.OBCTL_LIBS)
     a.host_file("init", os.path.join(paths.GUEST, "init"), 0o755)
     a.host_file("sbin/modprobe", os.path.join(paths.GUEST, "modprobe"), 0o755)
     a.host_file("e2e/agent", os.path.join(paths.GUEST, "agent"), 0o755)

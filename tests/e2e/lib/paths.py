@@ -55,6 +55,21 @@ def orbiel():
     return os.path.join(mipsel_build(), "menu", "orbiel")
 
 
+def obctl():
+    """obctl as a box runs it from the medium's bin/."""
+    if release1():
+        return os.environ.get("OB_R1_OBCTL") or from_bundle("bin/obctl")
+    return os.path.join(mipsel_build(), "obctl", "obctl")
+
+
+def pc_obctl():
+    """obctl as a PC runs it: the host build; in the release-1 mode the bundle's,
+    on a release-1 CPU model."""
+    if release1():
+        return ["qemu-mipsel-static", "-cpu", "4Kc", obctl()]
+    return [os.path.join(build(), "host", "obctl", "obctl")]
+
+
 def from_bundle(member):
     """A file of the release bundle's medium tarball, unpacked into the work folder
     (a path that does not exist while there is no bundle)."""

@@ -1,6 +1,7 @@
 """The emulated box's scenarios. Each boots the box once (rarely twice) and
 checks what a person at the box would see: the console, the files on the
 medium afterwards, and the screen."""
+import glob
 import os
 import shutil
 import signal
@@ -915,3 +916,159 @@ def hostile_menu_corrupt_logo(box):
     has_colour(box, "menu", YELLOW, label_box(1), "the preselected img1")
     boots_image(box, "img1")
     box.file_is("/obboot.ini", "img1\n")
+
+
+# -- obctl, the user's tool -------------------------------------------------------
+
+OBCTL = "/media/ob/bin/obctl"
+
+
+def image_tree(box, name, filler_mib=0):
+    """The root tree of an image as its publisher packs it (no .obinfo, which obctl
+    adds), with filler_mib MiB that do not compress."""
+    from .box import MediumTree
+    tree = MediumTree(os.path.join(box.workdir, "image-" + name))
+    base = tree.image(name, obinfo=None)
+    if filler_mib:
+        tree.file(base + "/var/filler", os.urandom(filler_mib << 20))
+    return tree.path(base)
+
+
+def image_archive(box, name, path, filler_mib=0):
+    """An image's tree packed by tar, owners by number, compressed by the name's suffix."""
+    import tarfile
+    root = image_tree(box, name, filler_mib)
+
+    def by_number(info):
+        info.uid = info.gid = 0
+        info.uname = info.gname = ""
+        return info
+
+    mode = {".gz": "w:gz", ".bz2": "w:bz2", ".xz": "w:xz"}.get(os.path.splitext(path)[1], "w")
+    with tarfile.open(path, mode) as tar:
+        tar.add(root, arcname=".", filter=by_number)
+    return path
+
+
+def data_disk(box, files):
+    """A second disk whose ext4 holds the files (name: host path)."""
+    folder = os.path.join(box.workdir, "data")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for name, path in files.items():
+        shutil.move(path, os.path.join(folder, name))
+    return medium.make_ext4(os.path.join(box.workdir, "data.img"), folder, label="data", size_mib=96)
+
+
+def obctl_run(*commands):
+    """A flash shell's commands, stopped at the first that fails; OBCTL-DONE and its status."""
+    steps = " && ".join(["mount -t ext4 -o ro /dev/vdb1 /mnt"] + [OBCTL + " " + c for c in commands])
+    return "%s; echo OBCTL-DONE $?" % steps
+
+
+@scenario("obctl-on-the-box", needs=["obinit", "orbiel", "obctl"])
+def obctl_on_the_box(box):
+    """From a shell of the running Flash image, obctl adds an image from an archive on a
+    second disk, stores it as the choice, turns the menu on behind a PIN and the time-out
+    down, and chooses img1 for one start: that start boots img1 without the menu; the next
+    shows the menu, asks for that PIN, lists the new image and boots it."""
+    tree = box.new_medium(with_obctl=True)
+    tree.file("obboot.ini", "Flash\n")
+    tree.file(".obnobootmanager", "")
+    tree.image("img1")
+    archive = image_archive(box, "img9", os.path.join(box.workdir, "img9.tar.gz"))
+    run = obctl_run("add img9 /mnt/img9.tar.gz --label Nine", "set-default img9", "set menu on",
+                    "set timeout 20", "pin set --pin 2468", "set-oneshot img1", "list")
+    box.boot(medium_tree=tree, config={"E2E_FLASH_RUN": run}, obctl=True, timeout=300,
+             data_disk=data_disk(box, {"img9.tar.gz": archive}))
+    boots_flash(box)
+    box.console_has("added ob/img9 from a tar archive (gzip)", "OBCTL-DONE 0")
+    disk = box.run.media["boot"]
+    menu = tree.path("bin/orbiel")
+
+    box.boot(disk=disk, menu=menu, timeout=90)
+    boots_image(box, "img1")
+    box.check(not box.run.medium().exists("/.oboneshot"), "the one-shot choice outlived its start")
+    box.file_is("/obboot.ini", "img9\n")
+    box.file_is("/ob/img9/.obinfo", "Nine\n")
+
+    def interact(s):
+        if not s.log_wait(READY, 120):
+            return
+        type_pin(s, "2468")
+        s.key("up")
+        s.key("down")
+        if s.log_wait("DOWN - selected 2 img9", 60):
+            s.settle()
+            s.screenshot("list")
+        s.key("ret")
+        s.log_wait("OK   - booting 2 img9", 60)
+
+    box.boot(disk=disk, menu=menu, interact=interact, timeout=180)
+    boots_image(box, "img9")
+    has_colour(box, "list", YELLOW, label_box(2), "the highlighted img9")
+
+
+@scenario("obctl-prepare", needs=["obinit", "obctl"])
+def obctl_prepare(box):
+    """On a PC, no box at all: obctl prepare lays out a freshly made ext4 medium from the
+    release's medium tree, obctl add installs an image from a box-image zip (its
+    rootfs.tar.bz2 read out of the zip) and stores it; that medium then boots the image."""
+    import zipfile
+    if not box.check(os.geteuid() == 0, "a loop mount of the fresh medium needs root"):
+        return
+    empty = os.path.join(box.workdir, "empty")
+    shutil.rmtree(empty, ignore_errors=True)
+    os.makedirs(empty)
+    disk = medium.make_ext4(os.path.join(box.workdir, "fresh.img"), empty, label="obfresh")
+    rootfs = image_archive(box, "img7", os.path.join(box.workdir, "rootfs.tar.bz2"))
+    published = os.path.join(box.workdir, "img7.zip")
+    with zipfile.ZipFile(published, "w") as z:
+        z.write(rootfs, "box/rootfs.tar.bz2")
+        z.writestr("box/kernel.bin", "kernel placeholder\n")
+    if paths.release1():
+        bundle = max(glob.glob(os.path.join(paths.dist(), "orbiel-*-medium.tar.gz")), key=os.path.getmtime)
+    else:
+        bundle = box.new_medium(with_obctl=True).root
+    mnt = os.path.join(box.workdir, "mnt")
+    os.makedirs(mnt, exist_ok=True)
+    subprocess.run(["mount", "-o", "loop,offset=%d" % medium.PART_OFFSET, disk, mnt], check=True)
+    said = ""
+    try:
+        for args in (["prepare", mnt, "--from", bundle], ["--medium", mnt, "add", "img7", published],
+                     ["--medium", mnt, "set-default", "img7"], ["--medium", mnt, "set", "menu", "off"]):
+            r = subprocess.run(paths.pc_obctl() + args, capture_output=True, text=True)
+            said += r.stdout + r.stderr
+            if not box.check(r.returncode == 0, "obctl %s: %s" % (" ".join(args), r.stderr.strip())):
+                break
+    finally:
+        subprocess.run(["umount", mnt], check=True)
+    box.check("added ob/img7 from box/rootfs.tar.bz2 (tar, bzip2) in a zip archive" in said, said)
+    box.boot(disk=disk, timeout=90)
+    boots_image(box, "img7")
+
+
+@scenario("obctl-power-cut", needs=["obinit", "obctl"])
+def obctl_power_cut(box):
+    """The power is cut while obctl add unpacks an image on the box: after the journal
+    replay the volume is clean and the menu's list holds no half image."""
+    tree = box.new_medium(with_menu=False, with_obctl=True)
+    tree.file("obboot.ini", "Flash\n")
+    tree.image("img1")
+    archive = image_archive(box, "big", os.path.join(box.workdir, "big.tar.gz"), filler_mib=24)
+
+    def cut(board):
+        if board.wait_for("obctl: add big: 40%", 180):
+            board.proc.send_signal(signal.SIGKILL)
+            return True
+        return False
+
+    run = box.boot(medium_tree=tree, config={"E2E_FLASH_RUN": obctl_run("add big /mnt/big.tar.gz")},
+                   data_disk=data_disk(box, {"big.tar.gz": archive}), obctl=True, while_up=cut, timeout=240)
+    if not box.check(run.cut, "obctl add did not get to 40 % before the box stopped"):
+        return
+    back = medium.Readback(run.media["boot"], box.workdir, replay_only=True)
+    box.check(back.fsck_status == 0, "volume not clean after the replay:\n" + back.fsck_output)
+    names = back.names("/ob")
+    box.check("big" not in names, "a half image is listed: %s" % names)
+    box.check(any(n.startswith(".obadd-") for n in names), "the cut left no unpack under a hidden name: %s" % names)
