@@ -1058,12 +1058,12 @@ def obctl_power_cut(box):
     archive = image_archive(box, "big", os.path.join(box.workdir, "big.tar.gz"), filler_mib=24)
 
     def cut(board):
-        if board.wait_for("obctl: add big: 40%", 180):
+        if board.wait_for("obctl: add big: 4", 180):  # the line of the fifth tenth
             board.proc.send_signal(signal.SIGKILL)
             return True
         return False
 
-    run = box.boot(medium_tree=tree, config={"E2E_FLASH_RUN": obctl_run("add big /mnt/big.tar.gz")},
+    run = box.boot(medium_tree=tree, config={"E2E_FLASH_RUN": obctl_run("add big /mnt/big.tar.gz 2>&1 | cat")},
                    data_disk=data_disk(box, {"big.tar.gz": archive}), obctl=True, while_up=cut, timeout=240)
     if not box.check(run.cut, "obctl add did not get to 40 % before the box stopped"):
         return
