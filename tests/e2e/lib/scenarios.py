@@ -2,6 +2,7 @@
 checks what a person at the box would see: the console, the files on the
 medium afterwards, and the screen."""
 import glob
+import hashlib
 import os
 import shutil
 import signal
@@ -991,10 +992,13 @@ def obctl_on_the_box(box):
     box.check(not box.run.medium().exists("/.oboneshot"), "the one-shot choice outlived its start")
     box.file_is("/obboot.ini", "img9\n")
     box.file_is("/ob/img9/.obinfo", "Nine\n")
+    box.file_is("/.oblocked", hashlib.md5(b"2468").hexdigest() + "\n")
 
     def interact(s):
         if not s.log_wait(READY, 120):
             return
+        s.settle()
+        s.screenshot("asked")
         type_pin(s, "2468")
         s.key("up")
         s.key("down")
@@ -1006,6 +1010,7 @@ def obctl_on_the_box(box):
 
     box.boot(disk=disk, menu=menu, interact=interact, timeout=180)
     boots_image(box, "img9")
+    has_colour(box, "asked", WHITE, (80, 620, 180, 670), "the PIN label")
     has_colour(box, "list", YELLOW, label_box(2), "the highlighted img9")
 
 
