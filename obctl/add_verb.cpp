@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -188,6 +189,21 @@ int unpack_and_place(const Invocation& run, const Medium& medium, ImageSource& s
     return done;
 }
 
+// A directory that holds the medium's images would take in the image being
+// made as it is copied.
+bool outside_the_images(const Medium& medium, const std::string& source, std::string& error) {
+    char* real_source = realpath(source.c_str(), nullptr);
+    char* real_images = realpath(medium.path(ob::images_dir).c_str(), nullptr);
+    const bool holds =
+        real_source != nullptr && real_images != nullptr &&
+        (std::string(real_images) + "/")
+                .compare(0, strlen(real_source) + 1, std::string(real_source) + "/") == 0;
+    free(real_source);
+    free(real_images);
+    if (holds) error = source + " holds the medium's images (" + shown(ob::images_dir) + ")";
+    return !holds;
+}
+
 }  // namespace
 
 int verb_add(const Invocation& run, const Medium& medium) {
@@ -203,7 +219,8 @@ int verb_add(const Invocation& run, const Medium& medium) {
                              "it is complete)");
     if (in_use && is_running_root(medium.image(target.name)))
         return fail(run, target.name + " is the image the box runs from; it is left as it is");
-    if (!medium_takes_images(medium, error)) return fail(run, error);
+    if (!medium_takes_images(medium, error) || !outside_the_images(medium, path, error))
+        return fail(run, error);
     for (const std::string& line : clean_leftovers(medium))
         ob::printf_to(1, "%s\n", line.c_str());
     ImageSource source;

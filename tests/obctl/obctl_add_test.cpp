@@ -165,7 +165,7 @@ TEST_F(AddImage, RefusalsAndFailuresLeaveTheMediumAsItWas) {
                                               {"./etc/outside", S_IFREG | 0644, "x", ""}};
     const struct {
         std::vector<std::string> args;
-        const char* error;  // the start of obctl's line
+        std::string error;  // the start of obctl's line
     } refused[] = {
         {{"add", "my image", good}, "obctl: add: \"my image\": image name holds a blank"},
         {{"add", "Flash", good}, "obctl: add: \"Flash\": no name the menu lists"},
@@ -174,6 +174,7 @@ TEST_F(AddImage, RefusalsAndFailuresLeaveTheMediumAsItWas) {
         {{"add", "x", good, "--slot", "9"}, "obctl: add: --slot takes a number from 1 to 8"},
         {{"add", "3", good}, "obctl: add: ob/3 is there already (--replace"},
         {{"add", "x", work + "/list"}, "obctl: add: "},
+        {{"add", "x", top}, "obctl: add: " + top + " holds the medium's images (ob)"},
         {{"add", "3", archive_of("no-init.tar", no_init), "--replace"},
          "obctl: add: Orbiel: image directory /media/ob/ob/3 holds no init program; nothing added"},
         {{"add", "x", archive_of("escaping.tar", escaping)}, "obctl: add: ../outside: "},
