@@ -13,9 +13,10 @@ SRCREV = "${AUTOREV}"
 PV = "0.1.0+git${SRCPV}"
 S = "${WORKDIR}/git"
 
-# The menu links FreeType, libjpeg-turbo and libmd (PIN digest); the start logo
-# is drawn at build time by a tool that runs on the build machine.
-DEPENDS = "freetype libjpeg-turbo libmd libjpeg-turbo-native ttf-dejavu"
+# The menu links FreeType, libjpeg-turbo and libmd (PIN digest), obctl also
+# libarchive (image archives); the start logo is drawn at build time by a tool
+# that runs on the build machine.
+DEPENDS = "freetype libjpeg-turbo libmd libarchive libjpeg-turbo-native ttf-dejavu"
 
 inherit cmake
 

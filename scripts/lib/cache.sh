@@ -85,14 +85,16 @@ ob_source_lists() {  # makes the private lists once (again with --refresh)
 }
 
 # Fetches and unpacks a Debian source package (with Debian's patches applied)
-# into DIR; prints the directory of the unpacked tree.
-ob_source_package() {  # ob_source_package NAME DIR
-    local name="$1" dir="$2"
+# into DIR; prints the directory of the unpacked tree. With VERSION, that
+# version exactly: the one a cache key names (an archive may list an update
+# whose files it does not carry).
+ob_source_package() {  # ob_source_package NAME DIR [VERSION]
+    local name="$1" dir="$2" wanted="$1${3:+=$3}"
     mkdir -p "$dir" && chmod 777 "$dir"
     ob_source_lists
-    if ! (cd "$dir" && ob_source_apt apt-get source -q "$name" >"$dir/apt-source.log" 2>&1); then
+    if ! (cd "$dir" && ob_source_apt apt-get source -q "$wanted" >"$dir/apt-source.log" 2>&1); then
         ob_source_lists --refresh
-        (cd "$dir" && ob_source_apt apt-get source -q "$name" >"$dir/apt-source.log" 2>&1) || {
+        (cd "$dir" && ob_source_apt apt-get source -q "$wanted" >"$dir/apt-source.log" 2>&1) || {
             cat "$dir/apt-source.log" >&2
             return 1
         }
