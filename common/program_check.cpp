@@ -192,4 +192,13 @@ ProgramCheck check_program(const std::string& root, const std::string& path) {
     return check_file(root, path, Role::program, 0);
 }
 
+std::string elf_header_problem(const unsigned char* bytes, size_t size) {
+    Head head;
+    head.size = size < sizeof head.bytes ? size : sizeof head.bytes;
+    memcpy(head.bytes, bytes, head.size);
+    if (head.size < SELFMAG || memcmp(head.bytes, ELFMAG, SELFMAG) != 0) return "is not a program";
+    head.big_endian = head.size > EI_DATA && head.bytes[EI_DATA] == ELFDATA2MSB;
+    return header_problem(head);
+}
+
 }  // namespace ob

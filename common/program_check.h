@@ -2,6 +2,8 @@
 // questions execve asks, asked before process 1 depends on the answer.
 #pragma once
 
+#include <stddef.h>
+
 #include <string>
 
 namespace ob {
@@ -21,5 +23,11 @@ struct ProgramCheck {
 // present and itself such a program) or a "#!" script whose interpreter is
 // one of the two in turn.
 ProgramCheck check_program(const std::string& root, const std::string& path);
+
+// What the kernel says of a program file that begins with these bytes,
+// judged by its ELF header alone (a file not yet written anywhere): empty
+// for a 32-bit little-endian MIPS o32 program, else the rest of a sentence
+// ("is a program for x86-64, not for 32-bit little-endian MIPS").
+std::string elf_header_problem(const unsigned char* bytes, size_t size);
 
 }  // namespace ob

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "choice.h"
 #include "control_file.h"
@@ -13,6 +14,7 @@
 #include "medium_bundle.h"
 #include "medium_info.h"
 #include "medium_write.h"
+#include "program_check.h"
 #include "verbs.h"
 
 namespace obctl {
@@ -27,8 +29,8 @@ bool volume_fits(const Medium& medium, std::string& error) {
         return false;
     }
     if (!info.volume_read) {
-        error = "cannot read the label of " + info.device + " (" + info.volume_error +
-                "; obctl prepare reads it as root)";
+        error = "cannot read the label of " + info.device + ": " + info.volume_error +
+                (geteuid() != 0 ? " (run obctl prepare as root)" : "");
         return false;
     }
     std::vector<Finding> found;
@@ -99,6 +101,23 @@ bool lay_out(const Medium& medium, const Bundle& bundle, bool upgrade, int& writ
     return true;
 }
 
+// The programs are for the boxes: a tree installed by a PC's own build
+// carries a menu for the PC.
+std::string foreign_program(const Bundle& bundle) {
+    for (const BundleFile& file : bundle.files) {
+        if (file.directory || file.path.compare(0, 4, "bin/") != 0 ||
+            file.content.compare(0, 4,
+                                 "\x7f"
+                                 "ELF") != 0)
+            continue;
+        const std::string problem = ob::elf_header_problem(
+            reinterpret_cast<const unsigned char*>(file.content.data()), file.content.size());
+        if (!problem.empty())
+            return bundle.from + ": " + file.path + " " + problem + "; no medium can use it";
+    }
+    return "";
+}
+
 // A medium with programs other than the bundle's: only --upgrade changes
 // them.
 std::string other_programs(const Medium& medium, const Bundle& bundle) {
@@ -116,6 +135,8 @@ int verb_prepare(const Invocation& run, const Medium& medium) {
     if (!volume_fits(medium, error)) return fail(run, error);
     Bundle bundle;
     if (!read_bundle(run.from, bundle, error)) return fail(run, error);
+    error = foreign_program(bundle);
+    if (!error.empty()) return fail(run, error);
     const bool prepared = exists(medium.path(ob::medium_marker));
     if (upgrade && !prepared)
         return fail(run, medium.top + " holds no Orbiel medium to upgrade (no ob.sh)");

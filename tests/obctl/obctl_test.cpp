@@ -318,6 +318,14 @@ TEST(ObctlPrepare, LaysOutOnceAndUpgradesOnlyThePrograms) {
     EXPECT_EQ(stick.file("bin/orbiel"), "menu 2");
     EXPECT_EQ(stick.file("logos/orbiel.jpg"), "mine");
     EXPECT_EQ(stick.file("obboot.ini"), "img1\n");
+    // A tree a PC's own build installed: its menu is for the PC.
+    ob_test::Elf x86;
+    x86.machine = 62;
+    stick.write_file("/bundle/bin/orbiel", ob_test::elf_program(x86), 0755);
+    EXPECT_EQ(stick.run({"prepare", top, "--from", "/bundle", "--upgrade"}), 1);
+    EXPECT_NE(stick.stderr_text.find("bin/orbiel is a program for x86-64, not for 32-bit"),
+              std::string::npos);
+    EXPECT_EQ(stick.file("bin/orbiel"), "menu 2");
     stick.write_file("/dev/sdb1", ob_test::ext_volume("media", 0x4, 0x2c2, 0));
     EXPECT_EQ(stick.run({"prepare", top, "--from", "/bundle"}), 1);
     EXPECT_NE(stick.stderr_text.find("obinit finds only a medium whose label begins with ob"),
