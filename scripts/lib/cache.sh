@@ -102,6 +102,17 @@ ob_source_package() {  # ob_source_package NAME DIR [VERSION]
     find "$dir" -mindepth 1 -maxdepth 1 -type d -name "$name-*" -print -quit
 }
 
+# The newest version the sources list: security updates included, for a
+# library that reads what comes from anywhere.
+ob_newest_source_version() {  # ob_newest_source_version NAME
+    ob_source_lists
+    local v newest=""
+    for v in $(ob_source_apt apt-cache showsrc -q "$1" 2>/dev/null | awk '/^Version:/ { print $2 }'); do
+        if [[ -z "$newest" ]] || dpkg --compare-versions "$v" gt "$newest"; then newest="$v"; fi
+    done
+    echo "$newest"
+}
+
 # The version `apt-get source NAME` would fetch.
 ob_source_version() {  # ob_source_version NAME
     ob_source_lists
