@@ -57,8 +57,7 @@ struct event {
 	enum event_kind kind;
 	unsigned int request;
 	unsigned long value; /* argument, byte count, pid */
-	int result;
-	int status;
+	int result;	     /* 0 or the error; for an exit, its status or signal */
 };
 
 enum play_state { STOPPED, PLAYING, FROZEN };
@@ -84,7 +83,7 @@ static void record(enum event_kind kind, unsigned int request, unsigned long val
 		events_lost++;
 		return;
 	}
-	events[event_count++] = (struct event){kind, request, value, result, 0};
+	events[event_count++] = (struct event){kind, request, value, result};
 }
 
 struct request_name {
