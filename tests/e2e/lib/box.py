@@ -169,7 +169,7 @@ class Box:
     def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
              config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline="",
              features=None, echo=None, disk=None, menu=None, while_up=None, full=False,
-             data_disk=None, obctl=False):
+             data_disk=None, obctl=False, module_params=None):
         """Boot the box; interact(board) runs while it is up (keys, shots).
         data_disk: a second disk (/dev/vdb) for what a scenario brings along; obctl:
         the flash root can run the medium's obctl.
@@ -177,7 +177,8 @@ class Box:
         disk: a boot medium made before (instead of medium_tree); menu: the menu
         program for the flash root then (bin/orbiel of its tree). while_up(board)
         watches the console without the guest's agent; when it returns True it
-        has cut the power (killed qemu), which is then no failure."""
+        has cut the power (killed qemu), which is then no failure.
+        module_params: {module: parameters} for the panel and decoder stand-ins."""
         media = {}
         if disk is not None:
             media["boot"] = disk
@@ -199,7 +200,8 @@ class Box:
         initrd = guest.flash_root(os.path.join(self.workdir, "initrd.gz"), release, program,
                                   config=config, extra=extra,
                                   menu=menu if menu and os.path.exists(menu) else None,
-                                  obctl=paths.obctl() if obctl else None)
+                                  obctl=paths.obctl() if obctl else None,
+                                  module_params=module_params)
         cmdline = " ".join(filter(None, [guest.kernel_options(), cmdline]))
         board = qemu.Board(kernel.kernel_for(release), initrd, self.workdir,
                            ide=None if on_card else media.get("boot"),

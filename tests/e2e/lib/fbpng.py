@@ -1,4 +1,4 @@
-"""Screens photographed by the guest's fbshot, turned into PNG files."""
+"""Screens photographed by the guest's fbshot (and the panel's frames), turned into PNG files."""
 import struct
 import zlib
 
@@ -53,15 +53,27 @@ class Shot:
 
     def write_png(self, path, half=False):
         width, height = (self.xres // 2, (self.yres + 1) // 2) if half else (self.xres, self.yres)
-        raw = b"".join(b"\0" + row for row in (self.half_rows() if half else self.rows()))
+        _write_png(path, width, height, RGB, self.half_rows() if half else self.rows())
 
-        def chunk(kind, data):
-            return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
-        png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-        png += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
-        with open(path, "wb") as f:
-            f.write(png)
+RGB, GREY = 2, 0  # PNG colour types: 3 bytes a pixel, or 1
+
+
+def _write_png(path, width, height, colour_type, rows):
+    raw = b"".join(b"\0" + row for row in rows)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0))
+    png += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(png)
+
+
+def write_grey_png(path, width, height, rows):
+    """rows: height rows of width bytes, 0 black to 255 white."""
+    _write_png(path, width, height, GREY, rows)
 
 
 def read_shot(disk, slot):

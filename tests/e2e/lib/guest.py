@@ -1,10 +1,12 @@
 """Everything that runs inside the emulated box apart from the project's own
-programs: busybox, the shell and e2fsprogs, the board's modules, the
-harness's helper programs, and the initramfs that plays the box's flash root.
+programs: busybox, the shell and e2fsprogs, the board's modules and the
+stand-ins for the box's front-panel and decoder drivers, the harness's helper
+programs, and the initramfs that plays the box's flash root.
 In the release-1 mode the drivers are built into the kernel and the programs
 are static release-1 builds (scripts/r1-userland, the release-1 toolchain)."""
 import glob
 import os
+import shutil
 import stat
 import struct
 import subprocess
@@ -20,6 +22,11 @@ BOARD_MODULES = [
     ("virtio_pci", ""), ("virtio_blk", ""),
     ("sdhci_pci", ""), ("mmc_block", ""),
 ]
+
+# The harness's stand-ins for the box's own front-panel and video-decoder
+# drivers (modules/ here), built for the board's kernel in both modes and
+# loaded after its drivers.
+DEVICE_MODULES = ["e2e_panel", "e2e_video"]
 
 # A built-in vfb is switched on by the video= option: its start-up sets
 # vfb_enable from that, whatever the parameter said.
@@ -130,14 +137,39 @@ def module_order(wanted, index):
     return [(name, params.get(name, "")) for name in order]
 
 
-def add_modules(archive):
-    """The board's modules and the order the board's init loads them in (none when built in)."""
+def device_modules():
+    """{name: path} of DEVICE_MODULES built for the board's kernel; built again when
+    a source changes. The build happens in the cache: kbuild writes next to the sources."""
+    tree = kernel.module_build_tree()
+    src = os.path.join(paths.GUEST, "modules")
+    kernel_name = os.path.basename(os.path.dirname(tree) if paths.release1() else tree)
+    out = os.path.join(paths.cache(), "guest-modules", kernel_name)
+    built = {name: os.path.join(out, name + ".ko") for name in DEVICE_MODULES}
+    newest = max(os.path.getmtime(p) for p in glob.glob(os.path.join(src, "*")))
+    if all(os.path.exists(ko) and os.path.getmtime(ko) >= newest for ko in built.values()):
+        return built
+    shutil.rmtree(out, ignore_errors=True)
+    shutil.copytree(src, out)
+    r = subprocess.run(["make", "-C", tree, "M=" + out, "ARCH=mips", "CROSS_COMPILE=mipsel-linux-gnu-"],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        last = (r.stdout + r.stderr).splitlines()[-30:]
+        raise RuntimeError("the guest modules did not build:\n" + "\n".join(last))
+    return built
+
+
+def add_modules(archive, params=None):
+    """The board's modules (none when built in) and the device stand-ins, and the order
+    the board's init loads them in. params: {module: its parameters} for the stand-ins."""
     order = []
     if not paths.release1():
         index = module_index(kernel.stock_tree())
         order = module_order(BOARD_MODULES, index)
         for name, _ in order:
             archive.host_file("e2e/modules/%s.ko" % name, index[name], 0o644)
+    for name, path in device_modules().items():
+        archive.host_file("e2e/modules/%s.ko" % name, path, 0o644)
+        order.append((name, (params or {}).get(name, "")))
     archive.file("e2e/modules.order", "".join("%s %s\n" % m for m in order))
 
 
@@ -185,11 +217,13 @@ def is_dynamic(program):
     return any(struct.unpack_from("<I", data, phoff + i * phentsize)[0] == 3 for i in range(phnum))
 
 
-def flash_root(out, release, init_program, config=None, extra=None, menu=None, obctl=None):
+def flash_root(out, release, init_program, config=None, extra=None, menu=None, obctl=None,
+               module_params=None):
     """Write the initramfs: the flash root of a box of the release's model.
 
     init_program is what the kernel starts as /sbin/init (obinit, or the
-    harness's own test init); extra(archive) may add scenario files.
+    harness's own test init); extra(archive) may add scenario files;
+    module_params: {module: parameters} for the device stand-ins.
     """
     a = cpio.Archive()
     for d in ("dev", "proc", "sys", "tmp", "media", "etc", "boot", "var", "mnt"):
@@ -213,7 +247,7 @@ def flash_root(out, release, init_program, config=None, extra=None, menu=None, o
     a.host_file("e2e/agent", os.path.join(paths.GUEST, "agent"), 0o755)
     for name in HELPERS + (R1_HELPERS if paths.release1() else []):
         a.host_file("e2e/bin/" + name, helper(name), 0o755)
-    add_modules(a)
+    add_modules(a, module_params)
     a.file("e2e/config", shell_config(config or {}))
     if init_program == "testinit":
         a.symlink("sbin/init", "/e2e/bin/testinit")

@@ -26,9 +26,9 @@ def _run(cmd, **kw):
 
 
 def apt_download(package, into):
-    """Fetch one Debian package (name or name:arch) unless a copy is cached."""
+    """Fetch one Debian package (name, name:arch, either with =version) unless a copy is cached."""
     os.makedirs(into, exist_ok=True)
-    base = package.split(":")[0]
+    base = re.split("[:=]", package)[0]
     found = glob.glob(os.path.join(into, base + "_*.deb"))
     if found:
         return found[0]
@@ -67,6 +67,46 @@ def stock_tree():
         return tree
     deb = apt_download(kernel_package_name(), paths.debs())
     return unpack(deb, tree)
+
+
+def module_build_tree():
+    """The tree that "make -C TREE M=DIR" builds outside modules of the board's kernel in.
+    For the stock kernel: Debian's headers packages of exactly its version (the one for
+    the board, its common part and the build scripts for this machine), unpacked into
+    one tree. For the release-1 kernel: what scripts/r1-kernel keeps next to it."""
+    if paths.release1():
+        return os.path.join(os.path.dirname(release1.kernel()), "build")
+    release = stock_release(stock_tree())
+    tree = os.path.join(paths.cache(), "linux-headers-" + release)
+    stamp = os.path.join(tree, ".unpacked")
+    if not os.path.exists(stamp):
+        version = _deb_field(apt_download("linux-image-%s:mipsel" % release, paths.debs()), "Version")
+        headers = apt_download("linux-headers-%s:mipsel=%s" % (release, version), paths.debs())
+        debs = [headers]
+        for dep in _deb_field(headers, "Depends").split(","):
+            name = dep.split()[0]
+            if name.startswith("linux-headers-"):
+                debs.append(apt_download("%s=%s" % (name, version), paths.debs()))
+            elif name.startswith("linux-kbuild-"):
+                arch = subprocess.run(["dpkg", "--print-architecture"], check=True, capture_output=True,
+                                      text=True).stdout.strip()
+                debs.append(apt_download("%s:%s=%s" % (name, arch, version), paths.debs()))
+        os.makedirs(tree, exist_ok=True)
+        for deb in debs:
+            _run(["dpkg-deb", "-x", deb, tree])
+        # The board's part includes the common part by its installed path.
+        for makefile in glob.glob(os.path.join(tree, "usr/src/linux-headers-*/Makefile")):
+            with open(makefile) as f:
+                text = f.read()
+            with open(makefile, "w") as f:
+                f.write(re.sub(r"^include /usr/src/", "include %s/usr/src/" % tree, text, flags=re.M))
+        open(stamp, "w").close()
+    return os.path.join(tree, "usr/src/linux-headers-" + release)
+
+
+def _deb_field(deb, field):
+    return subprocess.run(["dpkg-deb", "-f", deb, field], check=True, capture_output=True,
+                          text=True).stdout.strip()
 
 
 def stock_release(tree):

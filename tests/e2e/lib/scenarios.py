@@ -6,11 +6,12 @@ import hashlib
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import time
 
-from . import guest, medium, paths, release1
-from .box import DM520, DM900
+from . import devices, guest, medium, paths, release1
+from .box import DM520, DM900, FONT
 
 SCENARIOS = []
 
@@ -1077,3 +1078,141 @@ def obctl_power_cut(box):
     names = back.names("/ob")
     box.check("big" not in names, "a half image is listed: %s" % names)
     box.check(any(n.startswith(".obadd-") for n in names), "the cut left no unpack under a hidden name: %s" % names)
+
+
+# -- the front panel and the video decoder ------------------------------------------
+
+PES_HEADER = b"\x00\x00\x01\xe0\x00\x00\x80\x00\x00"
+SEQUENCE_END = b"\x00\x00\x01\xb7"
+DECODER_PADDING = bytes(8192)
+# The menu's decoder child: memory input, play, picture, stop keeping it, demultiplexer.
+TAKE_DECODER = ["SET_STREAMTYPE 0 ok", "SELECT_SOURCE 1 ok", "PLAY ok", "CONTINUE ok", "CLEAR_BUFFER ok"]
+HAND_BACK_DECODER = ["STOP 0 ok", "SELECT_SOURCE 0 ok"]
+
+
+def still_picture(pes=False):
+    """A stand-in for an MPEG-2 still: a sequence header, a picture and a slice start and
+    filler without start codes; raw, or in a PES packet with its length set and the
+    sequence end already at its end."""
+    es = (b"\x00\x00\x01\xb3\x2d\x02\xd0\x13\xff\xff\xe0\x18\x00\x00\x01\x00\x00\x0f\xff\xf8"
+          b"\x00\x00\x01\x01" + bytes((i * 7 + 3) % 251 + 1 for i in range(20000)))
+    if not pes:
+        return es
+    es += SEQUENCE_END
+    return b"\x00\x00\x01\xe0" + struct.pack(">H", len(es) + 3) + b"\x80\x00\x00" + es
+
+
+def panel_shows(box, names):
+    """The panel's frames, drawn on the host from the same font, show names in this order
+    (each one frame or more) and nothing else."""
+    rec = devices.panel_frames(box.run.media["scratch"])
+    if not box.check(rec is not None, "the panel recorded nothing (no panel device?)"):
+        return
+    box.check(rec["refused"] == 0, "the panel refused %d writes" % rec["refused"])
+    wanted = {name: devices.expected_name(FONT, name) for name in names}
+    shown = []
+    for i, frame in enumerate(rec["frames"]):
+        pixels = devices.frame_pixels(frame)
+        name = next((n for n in names if devices.differences(pixels, wanted[n])[0] == 0), None)
+        if name is None:
+            misses = ["%r: %d pixels differ, e.g. (x, y, got, wanted) %s"
+                      % ((n,) + devices.differences(pixels, wanted[n])) for n in names]
+            box.fail("panel frame %d of %d shows none of the names: %s"
+                     % (i + 1, len(rec["frames"]), "; ".join(misses)))
+        elif not shown or shown[-1] != name:
+            shown.append(name)
+    box.check(shown == names, "the panel showed %s, expected %s" % (shown, names))
+    return rec
+
+
+def decoder_fed(box, stream, status=0, requests=TAKE_DECODER + HAND_BACK_DECODER):
+    """The decoder got the requests in this order with the data between the first five
+    and the rest, all of it taken, the data being stream; its writer ended with status."""
+    rec = devices.decoder_record(box.run.media["scratch"])
+    if not box.check(rec is not None, "the decoder recorded nothing (no video device?)"):
+        return
+    lines, got = rec
+    steps = [line for line in lines if not line.startswith(("open ", "close ", "exit "))]
+    data = [i for i, line in enumerate(steps) if line.startswith("write ")]
+    asked = [line for line in steps if not line.startswith("write ")]
+    box.check(asked == requests, "the decoder's requests were %s, expected %s" % (asked, requests))
+    if data:
+        box.check(steps[data[0] - 1] == TAKE_DECODER[-1] and steps[data[-1] + 1] == HAND_BACK_DECODER[0]
+                  and data == list(range(data[0], data[-1] + 1)),
+                  "the data did not come between taking the decoder and handing it back: %s" % steps)
+    refused = [steps[i] for i in data if not steps[i].endswith(" ok")]
+    box.check(not refused, "the decoder refused data: %s" % refused)
+    box.check(got == stream, "the decoder got %d bytes, expected %d%s" % (
+        len(got), len(stream), first_difference(got, stream)))
+    exits = [line for line in lines if line.startswith("exit ")]
+    box.check(len(exits) == 1 and exits[0].endswith(" status %d" % status),
+              "the decoder's writer ended %s, expected one exit with status %d" % (exits, status))
+
+
+def first_difference(got, wanted):
+    at = next((i for i, (a, b) in enumerate(zip(got, wanted)) if a != b), min(len(got), len(wanted)))
+    return "" if got == wanted else " (first difference at byte %d: %s against %s)" % (
+        at, got[at:at + 8].hex(), wanted[at:at + 8].hex())
+
+
+@scenario("devices-panel-decoder", needs=["obinit", "orbiel"])
+def devices_panel_decoder(box):
+    """DOWN shows the next name on the front panel; OK puts the chosen image's raw still on
+    the video decoder, in a PES packet with a sequence end and padding after it, through
+    the requests the decoder takes, in order; the child that feeds it ends with status 0."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "30\n")
+    tree.image("img1")
+    base = tree.image("img2")
+    picture = still_picture()
+    tree.file(base + "/usr/share/bootlogo.mvi", picture)
+
+    def interact(s):
+        if s.log_wait(READY, 120):
+            s.key("down")
+            if s.log_wait("DOWN - selected 2 img2", 60):
+                s.key("ret")
+                s.log_wait("OK   - booting 2 img2", 60)
+
+    box.boot(medium_tree=tree, interact=interact, timeout=180)
+    boots_image(box, "img2")
+    panel_shows(box, ["img1", "img2"])
+    decoder_fed(box, PES_HEADER + picture + SEQUENCE_END + DECODER_PADDING)
+
+
+@scenario("devices-pes-picture", needs=["obinit", "orbiel"])
+def devices_pes_picture(box):
+    """A still already in a PES packet goes to the decoder as it is but for its length field
+    (zero: unbounded), with no second sequence end; a name of nine bytes or more shows at
+    the smaller size on the panel."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "nightly-pes\n")
+    tree.file(".obtimeout", "2\n")
+    base = tree.image("nightly-pes")
+    picture = still_picture(pes=True)
+    tree.file(base + "/usr/share/bootlogo.mvi", picture)
+    box.boot(medium_tree=tree, timeout=120)
+    boots_image(box, "nightly-pes")
+    panel_shows(box, ["nightly-pes"])
+    decoder_fed(box, picture[:4] + b"\0\0" + picture[6:] + DECODER_PADDING)
+
+
+@scenario("devices-dm520-refused", needs=["obinit", "orbiel"])
+def devices_dm520_refused(box):
+    """A dm520 has no front panel: the menu writes no frame although the device is there.
+    A decoder that is busy playing refuses the switch to memory input: the child says so
+    in the log and ends with status 6, sending no data, and the image boots all the same."""
+    tree = box.new_medium()
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".obtimeout", "2\n")
+    base = tree.image("img1")
+    tree.file(base + "/usr/share/bootlogo.mvi", still_picture())
+    box.boot(release=DM520, medium_tree=tree, timeout=120, module_params={"e2e_video": "playing=1"})
+    boots_image(box, "img1")
+    rec = devices.panel_frames(box.run.media["scratch"])
+    if box.check(rec is not None, "the panel device was not there at the end of the boot"):
+        box.check(rec["taken"] == 0 and rec["refused"] == 0,
+                  "the menu wrote %d frames to the panel (and %d refused writes)" % (rec["taken"], rec["refused"]))
+    box.check("ioctl: Operation not permitted\n" in menu_log(box), "the log does not show the refused request")
+    decoder_fed(box, b"", status=6, requests=["SET_STREAMTYPE 0 refused EPERM", "SELECT_SOURCE 1 refused EPERM"])
