@@ -69,11 +69,27 @@ const char* filter_word(archive* a) {
     }
 }
 
-archive* new_reader(bool zip) {
+// Tells a tar from a zip, and reads the zip.
+archive* new_reader() {
     archive* a = archive_read_new();
     archive_read_support_filter_all(a);
     archive_read_support_format_tar(a);
-    if (zip) archive_read_support_format_zip(a);
+    archive_read_support_format_zip(a);
+    return a;
+}
+
+// Decompresses whatever it is given into one stream of bytes.
+archive* new_decoder() {
+    archive* a = archive_read_new();
+    archive_read_support_filter_all(a);
+    archive_read_support_format_raw(a);
+    return a;
+}
+
+// Reads the entries of a decompressed tar.
+archive* new_tar_reader() {
+    archive* a = archive_read_new();
+    archive_read_support_format_tar(a);
     return a;
 }
 
@@ -98,6 +114,8 @@ std::string why(archive* a) {
 
 ImageSource::~ImageSource() {
     if (reader_ != nullptr && reader_ != outer_) archive_read_free(reader_);
+    stream_.stop();
+    if (decoder_ != nullptr) archive_read_free(decoder_);
     if (outer_ != nullptr) archive_read_free(outer_);
     if (links_ != nullptr) archive_entry_linkresolver_free(links_);
     if (spare_ != nullptr) archive_entry_free(spare_);
@@ -153,7 +171,7 @@ bool ImageSource::open_directory(const std::string& path, std::string& error) {
 
 bool ImageSource::reopen(const std::string& path, std::string& error) {
     if (outer_ != nullptr) archive_read_free(outer_);
-    outer_ = new_reader(true);
+    outer_ = new_reader();
     if (archive_read_open_filename(outer_, path.c_str(), read_block) == ARCHIVE_OK) return true;
     error = path + ": " + why(outer_);
     return false;
@@ -168,11 +186,31 @@ bool ImageSource::open_archive(const std::string& path, std::string& error) {
     }
     if ((archive_format(outer_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP)
         return open_inner(path, error);
-    reader_ = outer_;
-    first_ = first;  // read already: handed out first
-    const char* filter = filter_word(outer_);
+    archive_read_free(outer_);
+    outer_ = nullptr;
+    decoder_ = new_decoder();
+    if (archive_read_open_filename(decoder_, path.c_str(), read_block) != ARCHIVE_OK) {
+        error = path + ": " + why(decoder_);
+        return false;
+    }
+    const char* filter = filter_word(decoder_);
     kind_ = filter != nullptr ? std::string("a tar archive (") + filter + ")" : "a tar archive";
-    return true;
+    return read_decoded(decoder_, path, error);
+}
+
+// The tar's entries are read from the decoded bytes while the decoder goes
+// on ahead.
+bool ImageSource::read_decoded(archive* counted, const std::string& name, std::string& error) {
+    archive_entry* whole = nullptr;
+    if (archive_read_next_header(decoder_, &whole) != ARCHIVE_OK) {
+        error = name + ": " + why(decoder_);
+        return false;
+    }
+    stream_.start(decoder_, counted);
+    reader_ = new_tar_reader();
+    if (stream_.open_reader(reader_) == ARCHIVE_OK) return true;
+    error = name + ": " + why(reader_);
+    return false;
 }
 
 // A zip holds one root file system archive, in the folder of its box; that
@@ -200,32 +238,29 @@ bool ImageSource::open_inner(const std::string& path, std::string& error) {
     }
     if (archive_entry_size_is_set(entry))
         least_room_ = static_cast<uint64_t>(archive_entry_size(entry));
-    reader_ = new_reader(false);
-    if (archive_read_open(reader_, outer_, nullptr, read_member, nullptr) != ARCHIVE_OK) {
-        error = path + ": " + found[0] + ": " + why(reader_);
+    decoder_ = new_decoder();
+    if (archive_read_open(decoder_, outer_, nullptr, read_member, nullptr) != ARCHIVE_OK) {
+        error = path + ": " + found[0] + ": " + why(decoder_);
         return false;
     }
-    const char* filter = filter_word(reader_);
+    const char* filter = filter_word(decoder_);
     kind_ = found[0] + (filter != nullptr ? std::string(" (tar, ") + filter + ")" : " (tar)") +
             " in a zip archive";
-    return true;
+    return read_decoded(outer_, path + ": " + found[0], error);
 }
 
 archive_entry* ImageSource::next(std::string& error) {
-    archive_entry* entry = first_;
-    first_ = nullptr;
-    if (entry == nullptr) {
-        if (links_ != nullptr) {
-            if (directory_entry_done_) archive_read_disk_descend(reader_);
-            entry = spare_;
-        }
-        const int status = links_ != nullptr ? archive_read_next_header2(reader_, entry)
-                                             : archive_read_next_header(reader_, &entry);
-        if (status == ARCHIVE_EOF) return nullptr;
-        if (!read_on(status)) {
-            error = why(reader_);
-            return nullptr;
-        }
+    archive_entry* entry = nullptr;
+    if (links_ != nullptr) {
+        if (directory_entry_done_) archive_read_disk_descend(reader_);
+        entry = spare_;
+    }
+    const int status = links_ != nullptr ? archive_read_next_header2(reader_, entry)
+                                         : archive_read_next_header(reader_, &entry);
+    if (status == ARCHIVE_EOF) return nullptr;
+    if (!read_on(status)) {
+        error = why(reader_);
+        return nullptr;
     }
     if (!relative_names(entry, error)) return nullptr;
     if (links_ != nullptr) {
@@ -257,8 +292,7 @@ bool ImageSource::relative_names(archive_entry* entry, std::string& error) {
 }
 
 uint64_t ImageSource::position() const {
-    if (links_ != nullptr) return directory_read_;
-    return outer_ != nullptr ? static_cast<uint64_t>(archive_filter_bytes(outer_, -1)) : 0;
+    return links_ != nullptr ? directory_read_ : stream_.position();
 }
 
 }  // namespace obctl

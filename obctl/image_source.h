@@ -2,12 +2,15 @@
 // xz or zstd) or a zip archive of the form box images are published in (a
 // folder per box holding rootfs.tar.bz2 and a kernel). All of them are read
 // as one stream of entries, an archive inside a zip straight out of the zip:
-// nothing is copied first, and memory stays bounded by the decoders'.
+// nothing is copied first, and memory stays bounded by the decoders' and a
+// few blocks decompressed ahead on a thread of their own.
 #pragma once
 
 #include <stdint.h>
 
 #include <string>
+
+#include "decoded_stream.h"
 
 struct archive;
 struct archive_entry;
@@ -49,13 +52,15 @@ private:
     bool open_archive(const std::string& path, std::string& error);
     bool open_inner(const std::string& path, std::string& error);
     bool reopen(const std::string& path, std::string& error);
+    bool read_decoded(archive* counted, const std::string& name, std::string& error);
     bool relative_names(archive_entry* entry, std::string& error);
 
-    archive* outer_ = nullptr;   // the file as opened: the tar, the zip, or the directory walk
-    archive* reader_ = nullptr;  // what entries come from (the tar inside a zip, or outer_)
+    archive* outer_ = nullptr;    // the file as opened: the tar, the zip, or the directory walk
+    archive* reader_ = nullptr;   // what entries come from: the tar, or the walk (outer_)
+    archive* decoder_ = nullptr;  // an archive's decompression, on stream_'s thread
+    DecodedStream stream_;
     archive_entry_linkresolver* links_ = nullptr;  // hard links found in a directory
     archive_entry* spare_ = nullptr;               // the walk's entry
-    archive_entry* first_ = nullptr;               // read while the kind was found
     bool directory_entry_done_ = false;            // the walk may descend into it
     std::string top_;                              // a directory's path, as named
     std::string kind_;

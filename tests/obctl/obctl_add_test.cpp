@@ -77,6 +77,12 @@ protected:
         archive_write_free(a);
         return path;
     }
+    std::string cut_in_half(const std::string& path) {
+        struct stat st;
+        EXPECT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(truncate(path.c_str(), st.st_size / 2), 0);
+        return path;
+    }
     std::string file(const std::string& path) {
         std::ifstream in(path);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -179,6 +185,8 @@ TEST_F(AddImage, RefusalsAndFailuresLeaveTheMediumAsItWas) {
          "obctl: add: Orbiel: image directory /media/ob/ob/3 holds no init program; nothing added"},
         {{"add", "x", archive_of("escaping.tar", escaping)}, "obctl: add: ../outside: "},
         {{"add", "x", archive_of("through-link.tar", through_link)}, "obctl: add: etc/outside: "},
+        {{"add", "x", cut_in_half(archive_of("cut.tar.xz", root_fs, ARCHIVE_FILTER_XZ))},
+         "obctl: add: "},
     };
     std::ofstream(work + "/list") << "not an archive\n";
     for (const auto& r : refused) {
