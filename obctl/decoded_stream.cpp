@@ -28,6 +28,11 @@ int DecodedStream::open_reader(archive* reader) {
     return archive_read_open(reader, this, nullptr, &DecodedStream::read, nullptr);
 }
 
+uint64_t DecodedStream::position() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return position_;
+}
+
 void DecodedStream::stop() {
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -55,8 +60,9 @@ std::vector<char> DecodedStream::spare_block() {
 bool DecodedStream::decode_block() {
     std::vector<char> block = spare_block();
     const la_ssize_t got = archive_read_data(decoder_, block.data(), block.size());
-    position_ = static_cast<uint64_t>(archive_filter_bytes(counted_, -1));
+    const uint64_t read_so_far = static_cast<uint64_t>(archive_filter_bytes(counted_, -1));
     std::unique_lock<std::mutex> hold(lock_);
+    position_ = read_so_far;
     if (got <= 0) {
         if (got < 0) {
             const char* text = archive_error_string(decoder_);

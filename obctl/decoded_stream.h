@@ -7,7 +7,6 @@
 #include <archive.h>
 #include <stdint.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -31,7 +30,7 @@ public:
     // Opens reader on the decoded bytes.
     int open_reader(archive* reader);
     // How far the decoding is through the input, in the input's own bytes.
-    uint64_t position() const { return position_.load(); }
+    uint64_t position() const;
     // Ends the decoding and waits for its thread.
     void stop();
 
@@ -43,7 +42,7 @@ private:
 
     archive* decoder_ = nullptr;
     archive* counted_ = nullptr;
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::condition_variable changed_;
     std::deque<std::vector<char>> decoded_;  // in order, for the reader
     std::vector<std::vector<char>> spares_;  // taken back from the reader
@@ -51,7 +50,7 @@ private:
     bool ended_ = false;                     // the decoder has handed over all it will
     bool stopping_ = false;
     std::string error_;
-    std::atomic<uint64_t> position_{0};
+    uint64_t position_ = 0;  // under lock_: MIPS32 has no 64-bit atomics
     std::thread thread_;
 };
 
