@@ -12,7 +12,6 @@
 
 #include "decoded_stream.h"
 
-struct archive;
 struct archive_entry;
 struct archive_entry_linkresolver;
 
