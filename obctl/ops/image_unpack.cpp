@@ -51,7 +51,7 @@ private:
     archive* disk_;
 };
 
-bool copy_data(ImageSource& source, archive* writer, const char* path, Progress& progress,
+bool copy_data(ImageSource& source, archive* writer, const char* path, AddWatch& watch,
                const volatile sig_atomic_t& stop, Unpacked& made, std::string& error) {
     for (;;) {
         const void* block = nullptr;
@@ -73,7 +73,7 @@ bool copy_data(ImageSource& source, archive* writer, const char* path, Progress&
             error = "interrupted";
             return false;
         }
-        progress.update(source.position(), made.bytes, made.files);
+        watch.unpacked(source.position(), source.input_size(), made.bytes, made.files);
     }
 }
 
@@ -89,7 +89,7 @@ bool flush_file_system(const std::string& directory, std::string& error) {
 
 }  // namespace
 
-bool unpack_into(ImageSource& source, const std::string& directory, Progress& progress,
+bool unpack_into(ImageSource& source, const std::string& directory, AddWatch& watch,
                  const volatile sig_atomic_t& stop, Unpacked& made, std::string& error) {
     char* real = realpath(directory.c_str(), nullptr);
     if (real == nullptr) {
@@ -110,7 +110,7 @@ bool unpack_into(ImageSource& source, const std::string& directory, Progress& pr
         ++made.files;
         const bool has_data =
             archive_entry_size(entry) > 0 && archive_entry_hardlink(entry) == nullptr;
-        if (has_data && !copy_data(source, writer.get(), path, progress, stop, made, error))
+        if (has_data && !copy_data(source, writer.get(), path, watch, stop, made, error))
             return false;
         if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK) {
             error = write_failure(writer.get(), path);
@@ -120,7 +120,7 @@ bool unpack_into(ImageSource& source, const std::string& directory, Progress& pr
             error = "interrupted";
             return false;
         }
-        progress.update(source.position(), made.bytes, made.files);
+        watch.unpacked(source.position(), source.input_size(), made.bytes, made.files);
     }
     if (!error.empty()) return false;
     // The directories' own modes and times, which their files changed.
@@ -128,7 +128,6 @@ bool unpack_into(ImageSource& source, const std::string& directory, Progress& pr
         error = write_failure(writer.get(), directory.c_str());
         return false;
     }
-    progress.finish();
     return flush_file_system(directory, error);
 }
 

@@ -9,8 +9,8 @@
 
 #include <string>
 
+#include "add_watch.h"
 #include "image_source.h"
-#include "progress.h"
 
 namespace obctl {
 
@@ -23,7 +23,7 @@ struct Unpacked {
 // caller), then flushes the file system. stop is polled between blocks: once
 // it is set the unpack ends. False with the reason (the directory then holds
 // part of the image).
-bool unpack_into(ImageSource& source, const std::string& directory, Progress& progress,
+bool unpack_into(ImageSource& source, const std::string& directory, AddWatch& watch,
                  const volatile sig_atomic_t& stop, Unpacked& made, std::string& error);
 
 }  // namespace obctl

@@ -35,6 +35,8 @@ public:
     // Where the current entry's data is read from.
     archive* data() const { return reader_; }
 
+    // The source as the user named it.
+    const std::string& name() const { return name_; }
     // What the source is, for the user: "a tar archive (xz)".
     const std::string& kind() const { return kind_; }
     // The least room its contents take: exact for a directory, the archive's
@@ -62,6 +64,7 @@ private:
     archive_entry* spare_ = nullptr;               // the walk's entry
     bool directory_entry_done_ = false;            // the walk may descend into it
     std::string top_;                              // a directory's path, as named
+    std::string name_;
     std::string kind_;
     uint64_t least_room_ = 0;
     uint64_t input_size_ = 0;

@@ -162,6 +162,15 @@ int fail(const Invocation& run, const std::string& text) {
     return failed;
 }
 
+int report(const Invocation& run, const Outcome& result) {
+    if (result.ok()) {
+        if (!result.message.empty()) ob::printf_to(1, "%s\n", result.message.c_str());
+        return done;
+    }
+    fail(run, result.message);
+    return result.kind == Outcome::unknown ? usage_error : failed;
+}
+
 int obctl_main(int argc, char** argv) {
     Invocation run;
     std::string error;

@@ -5,6 +5,7 @@
 
 #include "invocation.h"
 #include "medium_dir.h"
+#include "outcome.h"
 
 namespace obctl {
 
@@ -32,6 +33,10 @@ constexpr int usage_error = 2;
 // Reports a failure in one line on standard error ("obctl: VERB: text") and
 // returns `failed`.
 int fail(const Invocation& run, const std::string& text);
+// The exit status of an operation's outcome: its message on standard error
+// as fail() writes it when it failed (a malformed request is a usage error),
+// on standard output when it succeeded with something to say.
+int report(const Invocation& run, const Outcome& result);
 
 int verb_status(const Invocation& run, const Medium& medium);
 int verb_list(const Invocation& run, const Medium& medium);

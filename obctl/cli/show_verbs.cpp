@@ -6,11 +6,11 @@
 #include "findings.h"
 #include "json.h"
 #include "kernel.h"
-#include "leftovers.h"
 #include "medium.h"
 #include "medium_info.h"
 #include "medium_view.h"
 #include "menu_settings.h"
+#include "operations.h"
 #include "settings_table.h"
 #include "verbs.h"
 
@@ -186,13 +186,6 @@ void settings_json(Json& json, const Medium& medium) {
     json.end_object();
 }
 
-bool wanted(const Invocation& run, const std::string& name) {
-    if (run.args.empty()) return true;
-    for (const std::string& arg : run.args)
-        if (arg == name) return true;
-    return false;
-}
-
 }  // namespace
 
 int verb_status(const Invocation& run, const Medium& medium) {
@@ -228,19 +221,9 @@ int verb_list(const Invocation& run, const Medium& medium) {
 }
 
 int verb_check(const Invocation& run, const Medium& medium) {
-    for (const std::string& line : clean_leftovers(medium))
+    for (const std::string& line : finish_interrupted(medium))
         ob::printf_to(1, "note     %s\n", line.c_str());
-    const MediumView view = look_at(medium);
-    std::vector<Finding> found;
-    if (run.args.empty()) found = medium_findings(medium, view, medium_info(medium));
-    for (const std::string& name : run.args)
-        if (find_image(view, name) == nullptr)
-            found.push_back({Severity::error, shown_image(name), "no such image"});
-    for (const ImageState& image : view.images) {
-        if (!wanted(run, image.entry.name)) continue;
-        const std::vector<Finding> more = image_findings(medium, view, image, !run.args.empty());
-        found.insert(found.end(), more.begin(), more.end());
-    }
+    const std::vector<Finding> found = check_findings(medium, run.args);
     print_findings(found);
     size_t errors = 0;
     for (const Finding& finding : found)

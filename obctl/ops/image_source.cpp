@@ -122,6 +122,7 @@ ImageSource::~ImageSource() {
 }
 
 bool ImageSource::open(const std::string& path, std::string& error) {
+    name_ = path;
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
         error = path + ": " + strerror(errno);

@@ -6,8 +6,8 @@
 #include "medium.h"
 #include "medium_view.h"
 #include "medium_write.h"
+#include "operations.h"
 #include "selection_file.h"
-#include "verbs.h"
 
 namespace obctl {
 
@@ -44,20 +44,20 @@ bool store_choice(const Medium& medium, const char* box_path, const std::string&
     return write_medium_file(medium, medium.path(box_path), name + "\n", error);
 }
 
-int verb_set_default(const Invocation& run, const Medium& medium) {
+Outcome set_default(const Medium& medium, const std::string& name) {
     std::string error;
-    if (!choosable(medium, run.args[0], error) ||
-        !store_choice(medium, ob::selection_file, run.args[0], error))
-        return fail(run, error);
-    return done;
+    if (!choosable(medium, name, error)) return outcome(Outcome::refused, error);
+    if (!store_choice(medium, ob::selection_file, name, error))
+        return outcome(Outcome::failed, error);
+    return succeeded();
 }
 
-int verb_set_oneshot(const Invocation& run, const Medium& medium) {
+Outcome set_oneshot(const Medium& medium, const std::string& name) {
     std::string error;
-    if (!choosable(medium, run.args[0], error) ||
-        !store_choice(medium, ob::one_shot_file, run.args[0], error))
-        return fail(run, error);
-    return done;
+    if (!choosable(medium, name, error)) return outcome(Outcome::refused, error);
+    if (!store_choice(medium, ob::one_shot_file, name, error))
+        return outcome(Outcome::failed, error);
+    return succeeded();
 }
 
 }  // namespace obctl
