@@ -137,6 +137,12 @@ bool ImageSource::open(const std::string& path, std::string& error) {
     return open_archive(path, error);
 }
 
+bool ImageSource::open_stream(ByteStream&, const std::string& name, uint64_t, std::string& error) {
+    name_ = name;
+    error = name + ": reading an archive as it arrives is not built yet";
+    return false;
+}
+
 bool ImageSource::open_directory(const std::string& path, std::string& error) {
     TreeSize size;
     walked = &size;

@@ -17,6 +17,18 @@ struct archive_entry_linkresolver;
 
 namespace obctl {
 
+// Bytes that arrive in order from elsewhere, such as an upload: the
+// archive is read from them as they come, never stored first.
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    // The next block: its size, 0 at the end of the stream, -1 when the
+    // stream broke off (why() then tells). The block stays valid until the
+    // next call.
+    virtual long next(const void** block) = 0;
+    virtual std::string why() const = 0;
+};
+
 class ImageSource {
 public:
     ImageSource() = default;
@@ -27,6 +39,10 @@ public:
     // False with the reason when path is none of the three kinds or cannot
     // be read.
     bool open(const std::string& path, std::string& error);
+    // An archive (any kind open() takes but a directory) read from input as
+    // it arrives; name is how the user knows it, size its length in bytes
+    // when known (0 otherwise), for the free-space check and progress.
+    bool open_stream(ByteStream& input, const std::string& name, uint64_t size, std::string& error);
 
     // The next entry, its path made relative to the image's root ("bin/sh",
     // "." for the root itself), its hard-link target likewise. nullptr at the
