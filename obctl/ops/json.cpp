@@ -1,7 +1,5 @@
 #include "json.h"
 
-#include <stdio.h>
-
 namespace obctl {
 
 namespace {
@@ -26,93 +24,28 @@ size_t utf8_length(const std::string& text, size_t at) {
 
 }  // namespace
 
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
+Json json_text(const std::string& text) {
+    std::string utf8;
+    utf8.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c >= 0x20 && c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (const size_t length = c >= 0x80 ? utf8_length(text, i) : 0) {
-            out += text.substr(i, length);
+        const size_t length = c >= 0x80 ? utf8_length(text, i) : 1;
+        if (length > 0) {
+            utf8.append(text, i, length);
             i += length - 1;
         } else {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
+            // U+0080 to U+00FF in two bytes.
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    return out + "\"";
+    return Json(std::move(utf8));
 }
 
-void Json::separate() {
-    if (after_key_) {
-        after_key_ = false;
-        return;
-    }
-    if (!first_.empty()) {
-        if (!first_.back()) out_ += ',';
-        first_.back() = false;
-    }
-}
-
-Json& Json::key(const char* name) {
-    separate();
-    out_ += json_string(name) + ":";
-    after_key_ = true;
-    return *this;
-}
-
-Json& Json::begin_object() {
-    separate();
-    out_ += '{';
-    first_.push_back(true);
-    return *this;
-}
-
-Json& Json::end_object() {
-    out_ += '}';
-    first_.pop_back();
-    return *this;
-}
-
-Json& Json::begin_array() {
-    separate();
-    out_ += '[';
-    first_.push_back(true);
-    return *this;
-}
-
-Json& Json::end_array() {
-    out_ += ']';
-    first_.pop_back();
-    return *this;
-}
-
-Json& Json::string(const std::string& text) {
-    separate();
-    out_ += json_string(text);
-    return *this;
-}
-
-Json& Json::number(int64_t value) {
-    separate();
-    out_ += std::to_string(value);
-    return *this;
-}
-
-Json& Json::boolean(bool value) {
-    separate();
-    out_ += value ? "true" : "false";
-    return *this;
-}
-
-Json& Json::null() {
-    separate();
-    out_ += "null";
-    return *this;
+// Texts are made with json_text; a message that carries a name unchecked
+// gets the replacement character rather than no answer at all.
+std::string json_line(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace obctl
