@@ -3,9 +3,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <vector>
 
 #include "control_file.h"
 #include "kernel.h"
@@ -96,12 +100,15 @@ MediumLock::~MediumLock() {
     if (fd_ >= 0) ob::kernel().close(fd_);
 }
 
-bool MediumLock::take(const Medium& medium, bool exclusive, std::string& error) {
+bool MediumLock::open_top(const Medium& medium, std::string& error) {
     fd_ = ob::kernel().open(medium.top.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK);
-    if (fd_ < 0) {
-        error = medium.top + ": " + strerror(errno);
-        return false;
-    }
+    if (fd_ >= 0) return true;
+    error = medium.top + ": " + strerror(errno);
+    return false;
+}
+
+bool MediumLock::take(const Medium& medium, bool exclusive, std::string& error) {
+    if (!open_top(medium, error)) return false;
     const int kind = exclusive ? LOCK_EX : LOCK_SH;
     if (ob::kernel().flock(fd_, kind | LOCK_NB) == 0) return true;
     if (errno == EWOULDBLOCK) {
@@ -109,6 +116,68 @@ bool MediumLock::take(const Medium& medium, bool exclusive, std::string& error) 
         if (ob::kernel().flock(fd_, kind) == 0) return true;
     }
     error = medium.top + ": cannot lock: " + strerror(errno);
+    return false;
+}
+
+namespace {
+
+// The process holding a lock on the file, from the kernel's table of locks
+// ("1: FLOCK  ADVISORY  WRITE 812 08:01:2 0 EOF", the device's numbers in
+// hexadecimal); 0 when none is listed.
+long lock_holder(const struct stat& st) {
+    std::vector<char> table(64 * 1024);
+    if (ob::read_control_file("/proc/locks", table.data(), table.size(), table.size() - 1) <= 0)
+        return 0;
+    for (char* line = strtok(table.data(), "\n"); line != nullptr; line = strtok(nullptr, "\n")) {
+        char type[16], mode[16], access[16];
+        long pid = 0;
+        unsigned dev_major = 0, dev_minor = 0;
+        unsigned long inode = 0;
+        if (strstr(line, "->") != nullptr ||
+            sscanf(line, "%*d: %15s %15s %15s %ld %x:%x:%lu", type, mode, access, &pid, &dev_major,
+                   &dev_minor, &inode) != 7)
+            continue;
+        if (strcmp(type, "FLOCK") == 0 && dev_major == major(st.st_dev) &&
+            dev_minor == minor(st.st_dev) && inode == st.st_ino)
+            return pid;
+    }
+    return 0;
+}
+
+// "obctl add img9 img9.tar.gz (process 812)": the command line the process
+// was started with.
+std::string process_words(long pid) {
+    const std::string where = "/proc/" + std::to_string(pid) + "/cmdline";
+    char words[512];
+    const long got = ob::read_control_file(where.c_str(), words, sizeof words, sizeof words - 1);
+    std::string text;
+    for (long i = 0; i < got; ++i) {
+        const unsigned char c = static_cast<unsigned char>(words[i]);
+        text += c == '\0' ? ' ' : c < ' ' || c == 0x7F ? '?' : static_cast<char>(c);
+    }
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    const size_t slash = text.rfind('/', text.find(' '));
+    if (slash != std::string::npos) text.erase(0, slash + 1);
+    return (text.empty() ? "process " + std::to_string(pid)
+                         : text + " (process " + std::to_string(pid) + ")");
+}
+
+}  // namespace
+
+bool MediumLock::try_take(const Medium& medium, bool exclusive, std::string& error) {
+    if (!open_top(medium, error)) return false;
+    if (ob::kernel().flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+    const int failure = errno;
+    struct stat st;
+    const long pid = ob::kernel().fstat(fd_, &st) == 0 ? lock_holder(st) : 0;
+    ob::kernel().close(fd_);
+    fd_ = -1;
+    if (failure != EWOULDBLOCK) {
+        error = medium.top + ": cannot lock: " + strerror(failure);
+        return false;
+    }
+    error = "the medium is in use by " + (pid > 0 ? process_words(pid) : "another obctl");
     return false;
 }
 

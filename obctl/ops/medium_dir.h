@@ -48,8 +48,13 @@ public:
     MediumLock(const MediumLock&) = delete;
     MediumLock& operator=(const MediumLock&) = delete;
     bool take(const Medium& medium, bool exclusive, std::string& error);
+    // Takes it only when no one holds it otherwise: false at once, with who
+    // does in error ("in use by obctl add img9 img9.tar.gz (process 812)").
+    bool try_take(const Medium& medium, bool exclusive, std::string& error);
 
 private:
+    bool open_top(const Medium& medium, std::string& error);
+
     int fd_ = -1;
 };
 
