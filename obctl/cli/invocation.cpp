@@ -14,10 +14,17 @@ struct Flag {
     std::string Invocation::*value;  // where its value goes; nullptr: it takes none
 };
 const Flag flags[] = {
-    {"--json", takes_json, nullptr},           {"--yes", takes_yes, nullptr},
-    {"--pin", takes_pin, &Invocation::pin},    {"--label", takes_label, &Invocation::label},
-    {"--slot", takes_slot, &Invocation::slot}, {"--replace", takes_replace, nullptr},
-    {"--from", takes_from, &Invocation::from}, {"--upgrade", takes_upgrade, nullptr},
+    {"--json", takes_json, nullptr},
+    {"--yes", takes_yes, nullptr},
+    {"--pin", takes_pin, &Invocation::pin},
+    {"--label", takes_label, &Invocation::label},
+    {"--slot", takes_slot, &Invocation::slot},
+    {"--replace", takes_replace, nullptr},
+    {"--from", takes_from, &Invocation::from},
+    {"--upgrade", takes_upgrade, nullptr},
+    {"--listen", takes_listen, &Invocation::listen},
+    {"--password-file", takes_password_file, &Invocation::password_file},
+    {"--off", takes_off, nullptr},
 };
 
 // "--name=value" or "--name value"; false when the value is missing.

@@ -101,6 +101,26 @@ const Verb verb_table[] = {
      "the label the menu shows for a numbered image (1 to 8)",
      "Makes TEXT the first word of the numbered image's .obinfo, which the menu shows as\n"
      "\"N (TEXT)\"; the rest of the file stays. TEXT is one word of at most 59 characters.\n"},
+    {"serve", verb_serve, 0, 0, takes_listen, false, "[--listen ADDR:PORT]",
+     "the web page: everything obctl does, from a phone's browser",
+     "Serves a web page (plain HTTP, for the home network only) that shows the menu's\n"
+     "entries and the medium and does what obctl does: boot an image now, store the\n"
+     "choice, rename, relabel, remove, add an image by upload, every setting and the PIN.\n"
+     "It asks for the password obctl web password set, and does not start without one.\n"
+     "--listen ADDR:PORT, [IPv6]:PORT or PORT: where it listens (default: every IPv4\n"
+     "address, port 8190; the boxes' images serve on 80, 443, 8001 and 8002). It runs\n"
+     "until Ctrl-C or a TERM signal. Never forward its port to the internet.\n",
+     false, true},
+    {"web", verb_web, 1, 1, takes_password_file | takes_off | takes_listen, true,
+     "password [--password-file FILE|--off] | enable [--listen ADDR:PORT] | disable",
+     "the web page's password, and whether the running image starts it at boot",
+     "web password asks for the page's password twice (without echo) or reads it from the\n"
+     "first line of FILE, and stores a salted SHA-512 hash of it on the medium (.obweb);\n"
+     "--off removes it, and obctl serve no longer starts.\n"
+     "web enable makes the running image start obctl serve at every boot: a systemd unit\n"
+     "where systemd runs the image, an init script and its rc?.d links where a System V\n"
+     "style init does (sysvinit, busybox); web disable removes exactly what enable added.\n"
+     "Both refuse, saying why, in an image they do not understand.\n"},
 };
 
 void print_help() {
@@ -193,7 +213,7 @@ int obctl_main(int argc, char** argv) {
                        : !find_medium(run.medium, medium, error))
         return fail(run, error);
     MediumLock lock;
-    if (!lock.take(medium, verb->writes, error)) return fail(run, error);
+    if (!verb->locks_itself && !lock.take(medium, verb->writes, error)) return fail(run, error);
     return verb->function(run, medium);
 }
 

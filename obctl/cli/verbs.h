@@ -14,13 +14,14 @@ using VerbFunction = int (*)(const Invocation& run, const Medium& medium);
 struct Verb {
     const char* name;
     VerbFunction function;
-    int min_args, max_args;  // max_args -1: any number
-    unsigned options;        // the Option flags it takes
-    bool writes;             // takes the medium's lock exclusively
-    const char* usage;       // its arguments, after its name
-    const char* summary;     // one line for `obctl help`
-    const char* help;        // the rest of `obctl VERB --help`
-    bool lays_out = false;   // its first argument is the medium to be, not --medium
+    int min_args, max_args;     // max_args -1: any number
+    unsigned options;           // the Option flags it takes
+    bool writes;                // takes the medium's lock exclusively
+    const char* usage;          // its arguments, after its name
+    const char* summary;        // one line for `obctl help`
+    const char* help;           // the rest of `obctl VERB --help`
+    bool lays_out = false;      // its first argument is the medium to be, not --medium
+    bool locks_itself = false;  // takes the medium's lock itself, for each change (serve)
 };
 
 const Verb* find_verb(const std::string& name);
@@ -51,5 +52,7 @@ int verb_rename(const Invocation& run, const Medium& medium);
 int verb_label(const Invocation& run, const Medium& medium);
 int verb_add(const Invocation& run, const Medium& medium);
 int verb_prepare(const Invocation& run, const Medium& medium);
+int verb_serve(const Invocation& run, const Medium& medium);
+int verb_web(const Invocation& run, const Medium& medium);
 
 }  // namespace obctl

@@ -1,0 +1,23 @@
+# cmake -DOUT=FILE.cpp -DFILES="a|b" -P embed_files.cmake: writes FILE.cpp
+# defining obctl::page_files (web/page_files.h), one entry per file, named
+# by its base name, its bytes as they are.
+string(REPLACE "|" ";" FILES "${FILES}")
+set(body "// Made from web/page/ by cmake/embed_files.cmake; not to be edited.\n")
+string(APPEND body "#include \"page_files.h\"\n\nnamespace obctl {\n\nnamespace {\n\n")
+set(entries "")
+set(index 0)
+foreach(file IN LISTS FILES)
+  file(READ "${file}" hex HEX)
+  string(LENGTH "${hex}" digits)
+  math(EXPR size "${digits} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "((0x..,){16})" "\\1\n" bytes "${bytes}")
+  get_filename_component(name "${file}" NAME)
+  string(APPEND body "const unsigned char file_${index}[] = {\n${bytes}0};\n\n")
+  string(APPEND entries "    {\"${name}\", file_${index}, ${size}},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "}  // namespace\n\nconst PageFile page_files[] = {\n${entries}};\n")
+string(APPEND body "const size_t page_file_count = ${index};\n\n}  // namespace obctl\n")
+file(WRITE "${OUT}.new" "${body}")
+file(RENAME "${OUT}.new" "${OUT}")
