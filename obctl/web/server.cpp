@@ -174,6 +174,7 @@ struct WebServer::Request {
     std::string body;
     bool body_too_large = false;
     std::shared_ptr<UploadAdd> add;
+    bool add_ended = false;
 };
 
 bool parse_listen(const std::string& text, sockaddr_storage& address, socklen_t& size,
@@ -304,9 +305,11 @@ int WebServer::handle(MHD_Connection* connection, const char* url, const char* m
     const size_t size = *upload_data_size;
     *upload_data_size = 0;
     if (request.kind == Request::upload) {
-        // The add has ended early (a refused archive): its verdict is at
-        // GET /api/add, and nothing more of the body is wanted.
-        return request.add->put(upload_data, size) ? MHD_YES : MHD_NO;
+        // Once the add has ended early (a refused archive), the rest of the
+        // body is read and dropped, so that the answer can tell why; the page
+        // knows sooner from GET /api/add and stops sending.
+        if (!request.add_ended) request.add_ended = !request.add->put(upload_data, size);
+        return MHD_YES;
     }
     if (request.body.size() + size > largest_body)
         request.body_too_large = true;
@@ -405,7 +408,12 @@ int WebServer::start_upload(MHD_Connection* connection, Request& request) {
         return send_error(connection, 400, "Content-Length is no number");
     if (const std::shared_ptr<UploadAdd> running = running_add())
         return send_error(connection, 409, "the medium is in use by " + running->description());
-    auto job = std::make_shared<UploadAdd>(medium_, add, file, size, request.client);
+    unsigned id = 0;
+    {
+        std::lock_guard<std::mutex> hold(add_lock_);
+        id = ++adds_;
+    }
+    auto job = std::make_shared<UploadAdd>(id, medium_, add, file, size, request.client);
     Outcome can = job->can_start();
     if (can.ok()) can = room_for_upload(medium_, file, size);
     if (can.ok() && !job->start(stop_add_)) can = outcome(Outcome::failed, "no thread for the add");

@@ -78,6 +78,7 @@ private:
     LoginThrottle throttle_;
     std::mutex add_lock_;
     std::shared_ptr<UploadAdd> add_;  // the running or last add
+    unsigned adds_ = 0;               // adds started
     volatile sig_atomic_t stop_add_ = 0;
     std::mutex stop_lock_;
     std::condition_variable stopping_;

@@ -73,9 +73,9 @@ std::string UploadStream::why() const {
     return cut_;
 }
 
-UploadAdd::UploadAdd(const Medium& medium, const AddRequest& request, const std::string& file,
-                     uint64_t size, const std::string& client)
-    : medium_(medium), request_(request), file_(file), client_(client) {
+UploadAdd::UploadAdd(unsigned id, const Medium& medium, const AddRequest& request,
+                     const std::string& file, uint64_t size, const std::string& client)
+    : id_(id), medium_(medium), request_(request), file_(file), client_(client) {
     progress_.phase = "waiting";
     progress_.total = size;
 }
@@ -185,6 +185,7 @@ Json UploadAdd::progress_json() const {
     for (const std::string& line : now.notes)
         notes.push_back(json_text(line));
     Json answer;
+    answer["id"] = id_;
     answer["file"] = json_text(file_);
     answer["name"] = json_text(request_.slot.empty() ? request_.name : request_.slot);
     answer["client"] = json_text(client_);

@@ -71,8 +71,9 @@ public:
         Outcome verdict;
     };
 
-    UploadAdd(const Medium& medium, const AddRequest& request, const std::string& file,
-              uint64_t size, const std::string& client);
+    // id: a number that tells this add from the ones before it.
+    UploadAdd(unsigned id, const Medium& medium, const AddRequest& request,
+              const std::string& file, uint64_t size, const std::string& client);
     ~UploadAdd();
     UploadAdd(const UploadAdd&) = delete;
     UploadAdd& operator=(const UploadAdd&) = delete;
@@ -102,6 +103,7 @@ private:
     void run();
     Outcome wait();
 
+    unsigned id_;
     Medium medium_;
     std::unique_ptr<MediumLock> lock_;
     AddRequest request_;
