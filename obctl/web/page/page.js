@@ -331,9 +331,15 @@ function showSettings() {
     field.setAttribute('aria-describedby', note.id);
     const save = el('button', {type: 'button', text: 'Save', 'aria-label': 'Save ' + (settingNames[hints.key] || hints.key)});
     const check = async () => {
-      if (hints.on_off || hints.choices || field.value === '') return true;
-      const query = new URLSearchParams({key: hints.key, value: field.value});
+      if (hints.on_off || hints.choices || field.value === '') {
+        save.disabled = false;
+        return true;
+      }
+      const value = field.value;
+      const query = new URLSearchParams({key: hints.key, value});
       const answer = await api('settings/check?' + query);
+      // An answer for what was typed before: a later one comes.
+      if (field.value !== value) return false;
       const takes = answer.status === 200 && answer.data.takes;
       field.setAttribute('aria-invalid', takes ? 'false' : 'true');
       note.className = takes ? 'hint' : 'hint error';
