@@ -16,8 +16,8 @@ namespace obctl {
 
 namespace {
 
-// The first line of every file enable writes: disable removes a file only
-// when it begins so.
+// The first line of every file enable writes (a script's second, after its
+// "#!"): disable removes a file only when it begins so.
 constexpr const char* marker = "# Added by obctl web enable; obctl web disable removes it.\n";
 // Each directory enable had to make is named in the file on a line of its own.
 constexpr const char* made_line = "# obctl web enable made ";
@@ -84,7 +84,9 @@ bool ours(const char* path, std::string& content) {
     const long got = ob::read_control_file(path, bytes.data(), bytes.size(), bytes.size() - 1);
     if (got <= 0) return false;
     content.assign(bytes.data(), static_cast<size_t>(got));
-    return content.compare(0, strlen(marker), marker) == 0;
+    // The marker opens the file, or follows a script's "#!" line.
+    const size_t first_line = content.compare(0, 2, "#!") == 0 ? content.find('\n') + 1 : 0;
+    return content.compare(first_line, strlen(marker), marker) == 0;
 }
 
 bool links_to(const std::string& path, const std::string& target) {

@@ -351,4 +351,82 @@ TEST(ObctlUsage, StatusTwoForUsageOneForAFailureEachWithOneLine) {
     EXPECT_EQ(stick.stderr_text.find('\n'), stick.stderr_text.size() - 1);
 }
 
+// web password keeps a salted hash only; web enable adds the start of obctl
+// serve the way the running image's init starts things, disable takes exactly
+// that away, and an image of no known kind, or no box, is refused.
+TEST(ObctlWeb, ThePasswordAndTheStartAtBootOfEachKindOfImage) {
+    Stick stick;
+    stick.write_file("/dev/urandom", std::string(64, '\x5a'));
+    EXPECT_EQ(stick.run({"serve"}), 1);
+    EXPECT_NE(stick.stderr_text.find("set one with obctl web password"), std::string::npos);
+    stick.write_file("/tmp/pw", "short\n");
+    EXPECT_EQ(stick.run({"web", "password", "--password-file", "/tmp/pw"}), 1);
+    EXPECT_NE(stick.stderr_text.find("8 to 128 characters"), std::string::npos);
+    stick.write_file("/tmp/pw", "long enough\n");
+    EXPECT_EQ(stick.run({"web", "password", "--password-file", "/tmp/pw"}), 0);
+    EXPECT_EQ(stick.file(".obweb").compare(0, 16, "$6$rounds=20000$"), 0) << stick.file(".obweb");
+    EXPECT_EQ(stick.file(".obweb").find("long enough"), std::string::npos);
+    struct stat st;
+    ASSERT_EQ(stat(stick.host_path((top + "/.obweb").c_str()).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(stick.run({"web", "password", "--off"}), 0);
+    EXPECT_FALSE(stick.has(".obweb"));
+
+    const struct {
+        const char* image;
+        std::vector<std::string> dirs;  // what the image has
+        std::vector<std::string> added;
+    } rows[] = {
+        {"systemd",
+         {"/run/systemd/system", "/etc/systemd/system", "/etc/init.d", "/etc/rc5.d"},
+         {"/etc/systemd/system/obctl-web.service",
+          "/etc/systemd/system/multi-user.target.wants/obctl-web.service",
+          "/etc/systemd/system/multi-user.target.wants"}},
+        {"sysvinit",
+         {"/etc/init.d", "/etc/rc0.d", "/etc/rc3.d", "/etc/rc5.d", "/etc/rc6.d", "/etc/rcS.d"},
+         {"/etc/init.d/obctl-web", "/etc/rc3.d/S90obctl-web", "/etc/rc5.d/S90obctl-web",
+          "/etc/rc0.d/K10obctl-web", "/etc/rc6.d/K10obctl-web"}},
+        {"busybox",
+         {"/etc/init.d", "/etc/rcS.d"},
+         {"/etc/init.d/obctl-web", "/etc/rcS.d/S90obctl-web"}},
+        {"unknown", {"/etc/rc.d"}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.image);
+        Stick image;
+        for (const std::string& dir : row.dirs)
+            image.make_dir(dir);
+        EXPECT_EQ(image.run({"web", "enable", "--listen", "0.0.0.0:8190"}),
+                  row.added.empty() ? 1 : 0)
+            << image.stderr_text;
+        for (const std::string& path : row.added)
+            EXPECT_TRUE(image.exists(path)) << path;
+        if (row.added.empty()) {
+            EXPECT_NE(image.stderr_text.find("neither by systemd nor"), std::string::npos);
+            EXPECT_TRUE(image.calls_starting("symlink(").empty());
+            continue;
+        }
+        const std::string started = image.read_file(row.added[0]);
+        EXPECT_NE(started.find("/media/ob/bin/obctl serve --listen 0.0.0.0:8190"),
+                  std::string::npos)
+            << started;
+        EXPECT_EQ(image.run({"web", "enable"}), 1) << "enabled already";
+        image.write_file("/etc/rc5.d/S20other", "");
+        EXPECT_EQ(image.run({"web", "disable"}), 0) << image.stderr_text;
+        for (const std::string& path : row.added)
+            EXPECT_FALSE(image.exists(path)) << path;
+        for (const std::string& dir : row.dirs)
+            EXPECT_TRUE(image.exists(dir)) << dir;
+        EXPECT_TRUE(image.exists("/etc/rc5.d/S20other"));
+        EXPECT_EQ(image.run({"web", "disable"}), 1) << "nothing left to remove";
+    }
+    Stick pc;
+    pc.release = "6.1.0-13-amd64";
+    pc.make_dir("/etc/init.d");
+    pc.make_dir("/etc/rc3.d");
+    EXPECT_EQ(pc.run({"web", "enable"}), 1);
+    EXPECT_NE(pc.stderr_text.find("no box"), std::string::npos);
+    EXPECT_FALSE(pc.exists("/etc/init.d/obctl-web"));
+}
+
 }  // namespace

@@ -169,7 +169,7 @@ class Box:
     def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
              config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline="",
              features=None, echo=None, disk=None, menu=None, while_up=None, full=False,
-             data_disk=None, obctl=False, module_params=None):
+             data_disk=None, obctl=False, module_params=None, forward=None):
         """Boot the box; interact(board) runs while it is up (keys, shots).
         data_disk: a second disk (/dev/vdb) for what a scenario brings along; obctl:
         the flash root can run the medium's obctl.
@@ -178,7 +178,9 @@ class Box:
         program for the flash root then (bin/orbiel of its tree). while_up(board)
         watches the console without the guest's agent; when it returns True it
         has cut the power (killed qemu), which is then no failure.
-        module_params: {module: parameters} for the panel and decoder stand-ins."""
+        module_params: {module: parameters} for the panel and decoder stand-ins.
+        forward: (host port, guest port): a network card, the guest's port reached
+        on the host's loopback; the flash brings it up and restarts on a reboot."""
         media = {}
         if disk is not None:
             media["boot"] = disk
@@ -192,6 +194,8 @@ class Box:
         config = dict(config or {})
         if interact:
             config["E2E_AGENT"] = 1
+        if forward:
+            config["E2E_NET"] = 1
         if data_disk:
             media["data"] = data_disk
         program = paths.obinit() if init == "obinit" else init
@@ -207,7 +211,7 @@ class Box:
                            ide=None if on_card else media.get("boot"),
                            sdcard=media.get("boot") if on_card else None,
                            virtio=[scratch] + ([data_disk] if data_disk else []), args=args, cmdline_extra=cmdline, echo=echo,
-                           cpu=release1.CPU if paths.release1() else None)
+                           cpu=release1.CPU if paths.release1() else None, forward=forward)
         run = Run(board, self.workdir, media)
         self.run = run
         lost = False

@@ -19,7 +19,7 @@ from . import cpio, debian, kernel, paths, release1
 BOARD_MODULES = [
     ("crc32c_generic", ""), ("ata_piix", ""), ("ext4", ""), ("loop", ""), ("block2mtd", ""),
     ("vfb", "vfb_enable=1 videomemorysize=16588800"), ("evdev", ""),
-    ("virtio_pci", ""), ("virtio_blk", ""),
+    ("virtio_pci", ""), ("virtio_blk", ""), ("virtio_net", ""),
     ("sdhci_pci", ""), ("mmc_block", ""),
 ]
 
@@ -35,8 +35,9 @@ BUILTIN_ENABLE = {"vfb": "video=vfb:"}
 # busybox applets the guest scripts and the programs' shell commands use.
 APPLETS = """ash cat cp dd echo env grep head insmod ln ls mkdir mknod mount
     mv poweroff reboot rm rmdir sed sleep sort stty swapoff swapon sync tail
-    test tr true false umount uname wc mdev find stat hexdump chroot losetup""".split()
-SBIN_APPLETS = {"insmod", "mdev", "poweroff", "reboot", "swapoff", "swapon", "chroot", "losetup"}
+    test tr true false umount uname wc mdev find stat hexdump chroot losetup ifconfig""".split()
+SBIN_APPLETS = {"insmod", "mdev", "poweroff", "reboot", "swapoff", "swapon", "chroot", "losetup",
+                "ifconfig"}
 
 HELPERS = ["remap", "fbshot", "testinit", "report"]
 # The boxes' 3.4 system-call table, which the board's start-up puts in front of

@@ -19,7 +19,7 @@ class BoardGone(Exception):
 
 class Board:
     def __init__(self, kernel, initrd, workdir, ide=None, virtio=(), sdcard=None, args=(),
-                 cmdline_extra="", echo=None, cpu=None):
+                 cmdline_extra="", echo=None, cpu=None, forward=None):
         self.workdir = workdir
         self.qmp_path = os.path.join(workdir, "qmp.sock")
         self.agent_path = os.path.join(workdir, "agent.sock")
@@ -29,9 +29,16 @@ class Board:
         append = CONSOLE_ARGS + (" " + cmdline_extra if cmdline_extra else "")
         if args:
             append += " -- " + " ".join(args)
-        # No scenario uses a network: without a card qemu needs no boot ROM for one.
-        cmd = ["qemu-system-mipsel", "-M", "malta", "-m", "256", "-smp", "1", "-nographic", "-vga", "none",
-               "-nic", "none", "-no-reboot", "-monitor", "none", "-serial", "stdio",
+        # Without a network card qemu needs no boot ROM; with one (forward:
+        # (host port, guest port), on user-mode networking) its ROM is left
+        # out, as a box has none.
+        if forward:
+            network = ["-netdev", "user,id=net,hostfwd=tcp:127.0.0.1:%d-:%d" % forward,
+                       "-device", "virtio-net-pci,netdev=net,romfile="]
+        else:
+            network = ["-nic", "none"]
+        cmd = ["qemu-system-mipsel", "-M", "malta", "-m", "256", "-smp", "1", "-nographic", "-vga", "none"] + \
+              network + ["-no-reboot", "-monitor", "none", "-serial", "stdio",
                "-serial", "unix:%s,server=on,wait=off" % self.agent_path,
                "-qmp", "unix:%s,server=on,wait=off" % self.qmp_path,
                "-kernel", kernel, "-initrd", initrd, "-append", append]

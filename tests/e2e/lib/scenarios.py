@@ -10,7 +10,7 @@ import struct
 import subprocess
 import time
 
-from . import devices, guest, medium, paths, release1
+from . import devices, guest, medium, paths, release1, web
 from .box import DM520, DM900, FONT
 
 SCENARIOS = []
@@ -1220,3 +1220,81 @@ def devices_dm520_refused(box):
                   "the menu wrote %d frames to the panel (and %d refused writes)" % (rec["taken"], rec["refused"]))
     box.check("ioctl: Operation not permitted\n" in menu_log(box), "the log does not show the refused request")
     decoder_fed(box, b"", status=6, requests=["SET_STREAMTYPE 0 refused EPERM", "SELECT_SOURCE 1 refused EPERM"])
+
+
+# -- obctl serve: the web page, from the host's browser --------------------------------
+
+def serving_medium(box, filler_mib=0):
+    """A medium whose Flash image is booted once (the one-shot choice) and serves the
+    page with the password given on the data disk; img1 is the stored choice."""
+    tree = box.new_medium(with_menu=False, with_obctl=True)
+    tree.file("obboot.ini", "img1\n")
+    tree.file(".oboneshot", "Flash\n")
+    tree.image("img1")
+    name = "big" if filler_mib else "img9"
+    archive = image_archive(box, name, os.path.join(box.workdir, name + ".tar.gz"), filler_mib)
+    disk = data_disk(box, {"password": web.password_file(box)})
+    run = obctl_run("web password --password-file /mnt/password", "serve")
+    return tree, archive, disk, run
+
+
+@scenario("obctl-web", needs=["obinit", "obctl"])
+def obctl_web(box):
+    """The Flash image sets the page's password and runs obctl serve; the host's browser
+    (headless Chromium) logs in, uploads an image archive, sees it installed and presses
+    Boot now on it: the box restarts by its own reboot command, the next start boots the
+    new image once, and the one after it the stored choice."""
+    tree, archive, disk, run = serving_medium(box)
+    port = web.free_port()
+
+    def browse(board):
+        if box.check(board.wait_for("obctl serve: the page", 300), "obctl serve did not start"):
+            passed, said = web.browse(port, archive, "img9")
+            box.check(passed, "the browser on the box's page:\n" + said)
+        return False
+
+    box.boot(medium_tree=tree, config={"E2E_FLASH_RUN": run}, obctl=True, data_disk=disk,
+             while_up=browse, forward=(port, web.GUEST_PORT), timeout=1200)
+    boots_flash(box)
+    box.console_in_order("FLASH-NET up", "obctl serve: the page", "FLASH-INIT reboot",
+                         "obctl serve: ended")
+    box.file_is("/.oboneshot", "img9\n")
+    box.file_is("/ob/img9/.obinfo", "img9\n")
+    medium_disk = box.run.media["boot"]
+    box.boot(disk=medium_disk, timeout=180)
+    boots_image(box, "img9")
+    box.boot(disk=medium_disk, timeout=180)
+    boots_image(box, "img1")
+
+
+@scenario("obctl-web-power-cut", needs=["obinit", "obctl"])
+def obctl_web_power_cut(box):
+    """The power is cut while an upload is unpacked on the box: after the journal replay
+    the volume is clean and no half image is listed."""
+    tree, archive, disk, run = serving_medium(box, filler_mib=24)
+    port = web.free_port()
+
+    def cut(board):
+        if not box.check(board.wait_for("obctl serve: the page", 300), "obctl serve did not start"):
+            return False
+        page = web.Client(port)
+        if not box.check(page.log_in(), "no login on the box's page"):
+            return False
+        page.upload_in_background(archive, "big")
+        deadline = time.monotonic() + 600
+        while time.monotonic() < deadline and not board.gone():
+            status, add = page.call("GET", "/api/add")
+            if status == 200 and add and add["phase"] == "unpacking" and add["received"] * 2 > add["total"]:
+                board.proc.send_signal(signal.SIGKILL)
+                return True
+            board.wait_for("\0never\0", 0.3)
+        return False
+
+    run = box.boot(medium_tree=tree, config={"E2E_FLASH_RUN": run}, obctl=True, data_disk=disk,
+                   while_up=cut, forward=(port, web.GUEST_PORT), timeout=900)
+    if not box.check(run.cut, "the upload did not get half-way before the box stopped"):
+        return
+    back = medium.Readback(run.media["boot"], box.workdir, replay_only=True)
+    box.check(back.fsck_status == 0, "volume not clean after the replay:\n" + back.fsck_output)
+    names = back.names("/ob")
+    box.check("big" not in names, "a half image is listed: %s" % names)
