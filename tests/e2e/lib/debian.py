@@ -11,9 +11,12 @@ LIBC = ["libc6"]
 E2FSPROGS = ["e2fsprogs", "libext2fs2", "libcom-err2", "libblkid1", "libuuid1"] + LIBC
 MENU_LIBS = ["libfreetype6", "libjpeg62-turbo", "libpng16-16", "zlib1g", "libbrotli1",
              "libstdc++6", "libgcc-s1"] + LIBC
-# obctl adds libarchive and what Debian builds it with.
+# obctl adds libarchive and libmicrohttpd and what Debian builds them with,
+# and libcrypt.
 OBCTL_LIBS = MENU_LIBS + ["libmd0", "libarchive13", "libacl1", "libbz2-1.0", "liblz4-1", "liblzma5",
-                          "libnettle8", "libxml2", "libicu72", "libzstd1"]
+                          "libnettle8", "libxml2", "libicu72", "libzstd1",
+                          "libmicrohttpd12", "libgnutls30", "libgmp10", "libhogweed6", "libidn2-0",
+                          "libp11-kit0", "libffi8", "libtasn1-6", "libunistring2", "libcrypt1"]
 PROGRAMS = {"e2fsck", "fsck.ext4", "tune2fs", "dash"}
 
 
