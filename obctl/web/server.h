@@ -28,7 +28,7 @@ constexpr uint16_t default_port = 8190;
 struct ServeOptions {
     std::string listen;  // "ADDRESS:PORT", "[IPv6]:PORT" or "PORT"; "" for every IPv4 address
     unsigned connections = 16;             // at once, in all
-    unsigned per_address = 4;              // at once, from one address
+    unsigned per_address = 6;              // at once, from one address (a browser opens six)
     unsigned idle_seconds = 60;            // a connection that sends nothing that long is closed
     size_t connection_memory = 32 * 1024;  // per connection; the request's headers must fit
     int64_t first_login_wait_ms = 1000;
