@@ -1248,10 +1248,13 @@ def obctl_web(box):
     port = web.free_port()
 
     def browse(board):
-        if box.check(board.wait_for("obctl serve: the page", 300), "obctl serve did not start"):
+        passed = box.check(board.wait_for("obctl serve: the page", 300), "obctl serve did not start")
+        if passed:
             passed, said = web.browse(port, archive, "img9")
             box.check(passed, "the browser on the box's page:\n" + said)
-        return False
+        if not passed:  # nothing will restart the box: it serves on
+            board.proc.send_signal(signal.SIGKILL)
+        return not passed
 
     box.boot(medium_tree=tree, config={"E2E_FLASH_RUN": run}, obctl=True, data_disk=disk,
              while_up=browse, forward=(port, web.GUEST_PORT), timeout=1200)
@@ -1287,7 +1290,11 @@ def obctl_web_power_cut(box):
             if status == 200 and add and add["phase"] == "unpacking" and add["received"] * 2 > add["total"]:
                 board.proc.send_signal(signal.SIGKILL)
                 return True
+            if status == 200 and add and add["finished"]:
+                box.fail("the upload ended before the cut: %s" % add["verdict"]["message"])
+                break
             board.wait_for("\0never\0", 0.3)
+        board.proc.send_signal(signal.SIGKILL)
         return False
 
     run = box.boot(medium_tree=tree, config={"E2E_FLASH_RUN": run}, obctl=True, data_disk=disk,
