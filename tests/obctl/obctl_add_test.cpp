@@ -180,7 +180,7 @@ TEST_F(AddImage, RefusalsAndFailuresLeaveTheMediumAsItWas) {
         {{"add", "x", good, "--slot", "9"}, "obctl: add: --slot takes a number from 1 to 8"},
         {{"add", "3", good}, "obctl: add: ob/3 is there already (--replace"},
         {{"add", "x", work + "/list"}, "obctl: add: "},
-        {{"add", "x", top}, "obctl: add: " + top + " holds the medium's images (ob)"},
+        {{"add", "x", top}, "obctl: add: " + top + " is the medium's top directory"},
         {{"add", "3", archive_of("no-init.tar", no_init), "--replace"},
          "obctl: add: Orbiel: image directory /media/ob/ob/3 holds no init program; nothing added"},
         {{"add", "x", archive_of("escaping.tar", escaping)}, "obctl: add: ../outside: "},
