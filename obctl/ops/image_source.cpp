@@ -139,7 +139,7 @@ bool ImageSource::open_tar(PeekedStream& input, const std::string& where, std::s
         compression.name[0] != '\0' ? std::string(" (") + compression.name + ")" : std::string();
     decoder_ = new_decoder(compression, input, error);
     if (decoder_ == nullptr) {
-        error = where + " is " + error;
+        error = where + (compression.readable ? ": " : " is ") + error;
         return false;
     }
     if (zip_ == nullptr) {
