@@ -58,7 +58,15 @@ bool DirHandle::open_below(const std::string& name, DirHandle& below) const {
         return false;
     }
     const int fd = ob::kernel().openat(fd_, name.c_str(), directory_flags);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        // A link is refused as ENOTDIR or ELOOP, by the flags' order: told
+        // apart from a file, it is always ELOOP.
+        struct stat st;
+        const int err = errno;
+        errno =
+            (err == ENOTDIR || err == ELOOP) && stat(name, st) && S_ISLNK(st.st_mode) ? ELOOP : err;
+        return false;
+    }
     struct stat here;
     struct stat there;
     int err = 0;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "kernel.h"
+#include "unpack_guard.h"
 
 namespace obctl {
 
@@ -15,11 +16,12 @@ namespace {
 
 // Owners by number, never mapped through this system's user names: the
 // image carries its own. Names are taken below the working directory, which
-// is the image's root while it is unpacked: no link in the image, no ".."
-// and no absolute name can lead out of it.
+// is the image's root while it is unpacked: no ".." and no absolute name can
+// lead out of it, and no link either: the guard (unpack_guard.h) makes sure
+// of that before each entry, as libarchive's own check of links would, at
+// one open a directory rather than one a level of every name.
 constexpr int extract_flags = ARCHIVE_EXTRACT_OWNER | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
-                              ARCHIVE_EXTRACT_XATTR | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                              ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                              ARCHIVE_EXTRACT_XATTR | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                               ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS;
 
 // Warnings shown one by one; more are counted.
@@ -166,9 +168,11 @@ bool link_fits(archive_entry* entry, std::string& error) {
     return false;
 }
 
-bool unpack_entries(ImageSource& source, AddWatch& watch, const volatile sig_atomic_t& stop,
-                    Unpacked& made, RootEntry& root, std::string& error) {
+bool unpack_entries(ImageSource& source, const DirHandle& tree, AddWatch& watch,
+                    const volatile sig_atomic_t& stop, Unpacked& made, RootEntry& root,
+                    std::string& error) {
     Writer writer(watch);
+    UnpackGuard guard(tree);
     while (archive_entry* entry = source.next(error)) {
         for (const std::string& note : source.take_notes())
             watch.note(note);
@@ -177,7 +181,11 @@ bool unpack_entries(ImageSource& source, AddWatch& watch, const volatile sig_ato
             if (!take_root_entry(entry, root, error)) return false;
             continue;
         }
-        if (!link_fits(entry, error)) return false;
+        const char* target = archive_entry_hardlink(entry);
+        if (!link_fits(entry, error) || !guard.clear_for(path, error) ||
+            (target != nullptr && !guard.reachable(target, error)))
+            return false;
+        if (archive_entry_filetype(entry) != AE_IFDIR || target != nullptr) guard.replaced(path);
         if (!writer.step(archive_write_header(writer.get(), entry), path, error)) return false;
         ++made.files;
         const bool has_data =
@@ -208,7 +216,7 @@ bool unpack_into(ImageSource& source, const DirHandle& tree, AddWatch& watch,
             error = tree.shown() + ": " + strerror(errno);
             return false;
         }
-        if (!unpack_entries(source, watch, stop, made, root, error)) return false;
+        if (!unpack_entries(source, tree, watch, stop, made, root, error)) return false;
     }
     if (!source.finish(error)) return false;
     if (root.given && geteuid() == 0 &&

@@ -279,6 +279,20 @@ TEST_F(AddImage, HostileOrDamagedArchivesChangeNothingOutsideTheImage) {
     std::vector<Member> planted = root_fs;
     planted.push_back({"./media", S_IFLNK | 0777, "", beside + "/dir"});
     planted.push_back({"./.obinfo", S_IFLNK | 0777, "", "../../obboot.ini"});
+    // A name planted as a link to a file beside the medium, then written as
+    // a file: the file replaces the link.
+    std::vector<Member> overwrite = root_fs;
+    overwrite.insert(overwrite.begin() + 4, {"./etc/shadow", S_IFLNK | 0777, "", beside + "/file"});
+    overwrite.push_back({"./etc/shadow", S_IFREG | 0600, "changed\n", ""});
+    // A directory swapped for a link between two of its entries; a hard
+    // link whose target lies through a link.
+    std::vector<Member> swapped = root_fs;
+    swapped.push_back({"./var/", S_IFDIR | 0755, "", ""});
+    swapped.push_back({"./var", S_IFLNK | 0777, "", beside + "/dir"});
+    swapped.push_back({"./var/file", S_IFREG | 0644, "x", ""});
+    std::vector<Member> hard = root_fs;
+    hard.push_back({"./up", S_IFLNK | 0777, "", beside});
+    hard.push_back({"./etc/file", S_IFREG | 0644, "", "up/file"});
     std::vector<Member> long_path = root_fs;
     std::string deep = ".";
     for (int level = 0; level < 50; ++level) {
@@ -295,6 +309,11 @@ TEST_F(AddImage, HostileOrDamagedArchivesChangeNothingOutsideTheImage) {
         // Links in the tree before obctl's own steps are replaced, never
         // followed: the label goes into the image, media stays the link.
         {"planted links", archive_of("planted.tar", planted), 0, "added ob/x"},
+        {"a file over a link", archive_of("overwrite.tar", overwrite), 0, "added ob/x"},
+        {"a directory swapped for a link", archive_of("swapped.tar", swapped), 1,
+         "var/file: var: the archive leads its names through a symbolic link here"},
+        {"a hard link through a link", archive_of("hard.tar", hard), 1,
+         "up/file: up: the archive leads its names through a symbolic link here"},
         // The image's root stays the directory obctl made.
         {"root a link off", archive_of("root-link.tar", {{".", S_IFLNK | 0777, "", beside}}), 1,
          "entry for the image's root (\".\") is a symbolic link"},
