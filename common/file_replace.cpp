@@ -79,6 +79,34 @@ bool replace_file(const char* path, const struct stat& old, const FilePart* part
     return true;
 }
 
+bool replace_file_at(int dirfd, const char* name, const struct stat& old, const FilePart* parts,
+                     size_t count) {
+    const std::string temporary = std::string(name) + replace_suffix;
+    // What a power cut left under the temporary name goes first, whatever it
+    // is (a directory stays and fails the create below).
+    kernel().unlinkat(dirfd, temporary.c_str(), 0);
+    int fd = kernel().openat(dirfd, temporary.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                             old.st_mode & 07777);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = write_all(fd, parts[i].data, parts[i].size);
+    ok = ok && kernel().fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && kernel().fchown(fd, old.st_uid, old.st_gid) == 0;
+    ok = ok && kernel().fsync(fd) == 0;
+    ok = kernel().close(fd) == 0 && ok;
+    ok = ok && kernel().renameat(dirfd, temporary.c_str(), dirfd, name) == 0;
+    if (!ok) {
+        const int saved = errno;
+        kernel().unlinkat(dirfd, temporary.c_str(), 0);
+        errno = saved;
+        return false;
+    }
+    if (kernel().fsync(dirfd) != 0) kernel().sync();
+    return true;
+}
+
 void remove_stale_replace(const char* path) {
     std::string target;
     if (!resolve_link_chain(path, target)) return;

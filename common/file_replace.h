@@ -31,6 +31,12 @@ struct FilePart {
 // contents, and false returns with errno of the failed step.
 bool replace_file(const char* path, const struct stat& old, const FilePart* parts, size_t count);
 
+// The same in the open directory dirfd, for the file `name` in it: the
+// temporary is made there without following a link, and a link named `name`
+// is replaced by the file, never followed. The directory is flushed.
+bool replace_file_at(int dirfd, const char* name, const struct stat& old, const FilePart* parts,
+                     size_t count);
+
 // Removes the temporary of `path` that a power cut during an earlier replace
 // left behind.
 void remove_stale_replace(const char* path);

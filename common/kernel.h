@@ -62,6 +62,22 @@ public:
     // system gives them. -1 with errno when the directory cannot be read.
     virtual int list_dir(const char* path, std::vector<std::string>& names) = 0;
 
+    // Names in an open directory: one name below the directory dirfd
+    // (never AT_FDCWD), so that a tree is walked by handles and no path
+    // string is resolved again.
+    virtual int openat(int dirfd, const char* name, int flags, mode_t mode = 0) = 0;
+    virtual int fstatat(int dirfd, const char* name, struct stat* st, int flags) = 0;
+    virtual ssize_t readlinkat(int dirfd, const char* name, char* buf, size_t size) = 0;
+    virtual int mkdirat(int dirfd, const char* name, mode_t mode) = 0;
+    virtual int unlinkat(int dirfd, const char* name, int flags) = 0;
+    virtual int renameat(int olddirfd, const char* oldname, int newdirfd, const char* newname) = 0;
+    // The names in the open directory, as list_dir gives them; dirfd's own
+    // position is left alone.
+    virtual int list_dir_at(int dirfd, std::vector<std::string>& names) = 0;
+    virtual int fchdir(int fd) = 0;
+    // Flushes the file system that holds fd, not every disk of the box.
+    virtual int syncfs(int fd) = 0;
+
     // Mounts, root and swap.
     virtual int mount(const char* source, const char* target, const char* type, unsigned long flags,
                       const void* data) = 0;

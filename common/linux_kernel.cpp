@@ -65,9 +65,11 @@ int LinuxKernel::mknod(const char* path, mode_t mode, dev_t dev) {
 }
 mode_t LinuxKernel::umask(mode_t mask) { return ::umask(mask); }
 
-int LinuxKernel::list_dir(const char* path, std::vector<std::string>& names) {
+namespace {
+
+// Reads the names of dir and closes it.
+int read_names(DIR* dir, std::vector<std::string>& names) {
     names.clear();
-    DIR* dir = ::opendir(path);
     if (dir == nullptr) return -1;
     // The 64-bit entry reader: a 32-bit build run under qemu-user on a 64-bit
     // host sees 64-bit directory offsets, which plain readdir() refuses.
@@ -78,6 +80,42 @@ int LinuxKernel::list_dir(const char* path, std::vector<std::string>& names) {
     ::closedir(dir);
     return 0;
 }
+
+}  // namespace
+
+int LinuxKernel::list_dir(const char* path, std::vector<std::string>& names) {
+    return read_names(::opendir(path), names);
+}
+
+int LinuxKernel::openat(int dirfd, const char* name, int flags, mode_t mode) {
+    return ::openat(dirfd, name, flags, mode);
+}
+int LinuxKernel::fstatat(int dirfd, const char* name, struct stat* st, int flags) {
+    return ::fstatat(dirfd, name, st, flags);
+}
+ssize_t LinuxKernel::readlinkat(int dirfd, const char* name, char* buf, size_t size) {
+    return ::readlinkat(dirfd, name, buf, size);
+}
+int LinuxKernel::mkdirat(int dirfd, const char* name, mode_t mode) {
+    return ::mkdirat(dirfd, name, mode);
+}
+int LinuxKernel::unlinkat(int dirfd, const char* name, int flags) {
+    return ::unlinkat(dirfd, name, flags);
+}
+int LinuxKernel::renameat(int olddirfd, const char* oldname, int newdirfd, const char* newname) {
+    return ::renameat(olddirfd, oldname, newdirfd, newname);
+}
+int LinuxKernel::list_dir_at(int dirfd, std::vector<std::string>& names) {
+    // A description of its own: fdopendir would take over dirfd and its
+    // position.
+    const int own = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0) return -1;
+    DIR* dir = ::fdopendir(own);
+    if (dir == nullptr) ::close(own);
+    return read_names(dir, names);
+}
+int LinuxKernel::fchdir(int fd) { return ::fchdir(fd); }
+int LinuxKernel::syncfs(int fd) { return ::syncfs(fd); }
 
 int LinuxKernel::mount(const char* source, const char* target, const char* type,
                        unsigned long flags, const void* data) {

@@ -39,6 +39,16 @@ public:
     mode_t umask(mode_t mask) override;
     int list_dir(const char* path, std::vector<std::string>& names) override;
 
+    int openat(int dirfd, const char* name, int flags, mode_t mode = 0) override;
+    int fstatat(int dirfd, const char* name, struct stat* st, int flags) override;
+    ssize_t readlinkat(int dirfd, const char* name, char* buf, size_t size) override;
+    int mkdirat(int dirfd, const char* name, mode_t mode) override;
+    int unlinkat(int dirfd, const char* name, int flags) override;
+    int renameat(int olddirfd, const char* oldname, int newdirfd, const char* newname) override;
+    int list_dir_at(int dirfd, std::vector<std::string>& names) override;
+    int fchdir(int fd) override;
+    int syncfs(int fd) override;
+
     int mount(const char* source, const char* target, const char* type, unsigned long flags,
               const void* data) override;
     int umount(const char* target) override;

@@ -1,8 +1,6 @@
 // add: an image from a directory or an archive file named on the command
 // line, with a progress bar; Ctrl-C ends it without a trace.
 #include <signal.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include "findings.h"
 #include "kernel.h"
@@ -10,6 +8,7 @@
 #include "medium_view.h"
 #include "operations.h"
 #include "progress.h"
+#include "source_overlap.h"
 #include "verbs.h"
 
 namespace obctl {
@@ -46,21 +45,6 @@ private:
     struct sigaction before_[count];
 };
 
-// A directory that holds the medium's images would take in the image being
-// made as it is copied.
-bool outside_the_images(const Medium& medium, const std::string& source, std::string& error) {
-    char* real_source = realpath(source.c_str(), nullptr);
-    char* real_images = realpath(medium.path(ob::images_dir).c_str(), nullptr);
-    const bool holds =
-        real_source != nullptr && real_images != nullptr &&
-        (std::string(real_images) + "/")
-                .compare(0, strlen(real_source) + 1, std::string(real_source) + "/") == 0;
-    free(real_source);
-    free(real_images);
-    if (holds) error = source + " holds the medium's images (" + shown(ob::images_dir) + ")";
-    return !holds;
-}
-
 }  // namespace
 
 int verb_add(const Invocation& run, const Medium& medium) {
@@ -70,8 +54,8 @@ int verb_add(const Invocation& run, const Medium& medium) {
     request.slot = run.options & takes_slot ? run.slot : "";
     request.replace = (run.options & takes_replace) != 0;
     const std::string& path = run.args[1];
-    std::string error;
-    if (!outside_the_images(medium, path, error)) return fail(run, error);
+    std::string error = source_overlap(medium, path);
+    if (!error.empty()) return fail(run, error);
     Progress progress("add " + (request.slot.empty() ? request.name : request.slot));
     const Outcome can = add_can_start(medium, request, progress);
     if (!can.ok()) return report(run, can);

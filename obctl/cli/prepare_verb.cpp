@@ -64,18 +64,26 @@ bool exists(const std::string& path) {
     return ob::kernel().lstat(path.c_str(), &st) == 0;
 }
 
-// A directory of the layout, never made through a link that leaves the
-// medium.
+// A directory of the layout, made below the top's handle, never through a
+// link.
 bool make_directory(const Medium& medium, const BundleFile& dir, std::string& error) {
-    const std::string path = medium.top + "/" + dir.path;
+    const size_t slash = dir.path.rfind('/');
+    const std::string name = slash == std::string::npos ? dir.path : dir.path.substr(slash + 1);
+    DirHandle parent;
+    if (!medium.open_dir(slash == std::string::npos ? "" : dir.path.substr(0, slash), parent,
+                         error))
+        return false;
     struct stat st;
-    if (ob::kernel().lstat(path.c_str(), &st) == 0) {
+    if (parent.stat(name, st)) {
         if (S_ISDIR(st.st_mode)) return true;
         error = dir.path + " is there, but not as a directory";
         return false;
     }
-    if (ob::kernel().mkdir(path.c_str(), dir.mode) == 0) return true;
-    error = dir.path + ": " + strerror(errno);
+    if (ob::kernel().mkdirat(parent.fd(), name.c_str(), dir.mode) == 0) {
+        flush_directory(parent);
+        return true;
+    }
+    error = handle_failure(dir.path, errno);
     return false;
 }
 
@@ -95,7 +103,7 @@ bool lay_out(const Medium& medium, const Bundle& bundle, bool upgrade, int& writ
         parent.mode = 0755;
         parent.path = file.path.substr(0, slash == std::string::npos ? 0 : slash);
         if (!parent.path.empty() && !make_directory(medium, parent, error)) return false;
-        if (!write_medium_file(medium, path, file.content, error, file.mode)) return false;
+        if (!write_medium_file(medium, file.path, file.content, error, file.mode)) return false;
         ++written;
     }
     return true;

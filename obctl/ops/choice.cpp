@@ -41,7 +41,7 @@ bool choosable(const Medium& medium, const std::string& name, std::string& why) 
 
 bool store_choice(const Medium& medium, const char* box_path, const std::string& name,
                   std::string& error) {
-    return write_medium_file(medium, medium.path(box_path), name + "\n", error);
+    return write_medium_file(medium, shown(box_path), name + "\n", error);
 }
 
 Outcome set_default(const Medium& medium, const std::string& name) {

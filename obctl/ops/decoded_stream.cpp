@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <system_error>
+#include <utility>
 
 namespace obctl {
 
@@ -14,13 +15,13 @@ constexpr size_t blocks_ahead = 8;  // 1 MiB decoded ahead at most
 
 }  // namespace
 
-void DecodedStream::start(archive* decoder, archive* counted) {
-    decoder_ = decoder;
-    counted_ = counted;
+void DecodedStream::start(StreamDecoder& decoder, std::function<uint64_t()> position) {
+    decoder_ = &decoder;
+    input_position_ = std::move(position);
     try {
         thread_ = std::thread(&DecodedStream::decode, this);
     } catch (const std::system_error&) {
-        // No thread to be had: read() decodes each block as it is asked for.
+        // No thread to be had: the blocks are decoded as they are asked for.
     }
 }
 
@@ -59,15 +60,12 @@ std::vector<char> DecodedStream::spare_block() {
 // error_ set if it failed) or the stream is stopped.
 bool DecodedStream::decode_block() {
     std::vector<char> block = spare_block();
-    const la_ssize_t got = archive_read_data(decoder_, block.data(), block.size());
-    const uint64_t read_so_far = static_cast<uint64_t>(archive_filter_bytes(counted_, -1));
+    const long got = decoder_->decode(block.data(), block.size());
+    const uint64_t read_so_far = input_position_();
     std::unique_lock<std::mutex> hold(lock_);
     position_ = read_so_far;
     if (got <= 0) {
-        if (got < 0) {
-            const char* text = archive_error_string(decoder_);
-            error_ = text != nullptr ? text : strerror(archive_errno(decoder_));
-        }
+        if (got < 0) error_ = decoder_->why();
         ended_ = true;
         hold.unlock();
         changed_.notify_all();
@@ -88,24 +86,49 @@ void DecodedStream::decode() {
     }
 }
 
+bool DecodedStream::take_block(std::unique_lock<std::mutex>& hold) {
+    if (!thread_.joinable() && !ended_ && decoded_.empty()) {
+        hold.unlock();
+        decode_block();
+        hold.lock();
+    }
+    if (!handed_.empty()) spares_.push_back(std::move(handed_));
+    changed_.wait(hold, [this] { return !decoded_.empty() || ended_; });
+    if (decoded_.empty()) {
+        handed_.clear();
+        return error_.empty();
+    }
+    handed_ = std::move(decoded_.front());
+    decoded_.pop_front();
+    return true;
+}
+
 la_ssize_t DecodedStream::read(archive* reader, void* self, const void** buffer) {
     DecodedStream& stream = *static_cast<DecodedStream*>(self);
-    if (!stream.thread_.joinable() && !stream.ended_ && stream.decoded_.empty())
-        stream.decode_block();
     std::unique_lock<std::mutex> hold(stream.lock_);
-    if (!stream.handed_.empty()) stream.spares_.push_back(std::move(stream.handed_));
-    stream.changed_.wait(hold, [&stream] { return !stream.decoded_.empty() || stream.ended_; });
-    if (stream.decoded_.empty()) {
-        if (stream.error_.empty()) return 0;
+    const bool taken = stream.take_block(hold);
+    hold.unlock();
+    stream.changed_.notify_all();
+    if (!taken) {
         archive_set_error(reader, EIO, "%s", stream.error_.c_str());
         return -1;
     }
-    stream.handed_ = std::move(stream.decoded_.front());
-    stream.decoded_.pop_front();
-    hold.unlock();
-    stream.changed_.notify_all();
     *buffer = stream.handed_.data();
     return static_cast<la_ssize_t>(stream.handed_.size());
+}
+
+bool DecodedStream::finish(std::string& error) {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        if (!take_block(hold)) {
+            error = error_;
+            return false;
+        }
+        if (handed_.empty()) return true;
+        hold.unlock();
+        changed_.notify_all();
+        hold.lock();
+    }
 }
 
 }  // namespace obctl

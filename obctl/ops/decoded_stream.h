@@ -9,10 +9,13 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "stream_decoder.h"
 
 namespace obctl {
 
@@ -23,14 +26,19 @@ public:
     DecodedStream(const DecodedStream&) = delete;
     DecodedStream& operator=(const DecodedStream&) = delete;
 
-    // Decodes on a thread from now on. decoder is a raw-format reader at its
-    // one header; the bytes that counted has read are the input's position.
-    // Both belong to that thread until stop().
-    void start(archive* decoder, archive* counted);
+    // Decodes on a thread from now on; `position` tells how far the decoding
+    // is through the input, in the input's own bytes. Both are the thread's
+    // until stop().
+    void start(StreamDecoder& decoder, std::function<uint64_t()> position);
     // Opens reader on the decoded bytes.
     int open_reader(archive* reader);
-    // How far the decoding is through the input, in the input's own bytes.
+    // How far the decoding is through the input.
     uint64_t position() const;
+    // Once the reader has what it wanted: the rest of the stream decoded and
+    // passed over, to its very end, so that the checks at its end (a
+    // trailer, a checksum, a zip member's CRC) are made. False with the
+    // decoder's reason when they fail or the stream ends early.
+    bool finish(std::string& error);
     // Ends the decoding and waits for its thread.
     void stop();
 
@@ -39,9 +47,12 @@ private:
     void decode();
     bool decode_block();
     std::vector<char> spare_block();
+    // The next decoded block for the reader (empty at the end); false when
+    // the decoder failed.
+    bool take_block(std::unique_lock<std::mutex>& hold);
 
-    archive* decoder_ = nullptr;
-    archive* counted_ = nullptr;
+    StreamDecoder* decoder_ = nullptr;
+    std::function<uint64_t()> input_position_;
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::deque<std::vector<char>> decoded_;  // in order, for the reader

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include "dir_handle.h"
 #include "image_boot.h"
 #include "image_names.h"
 #include "image_unpack.h"
@@ -52,7 +53,7 @@ bool medium_takes_images(const Medium& medium, std::string& error) {
 
 bool room_for(const Medium& medium, const ImageSource& source, std::string& error) {
     struct statvfs st;
-    if (ob::kernel().statvfs(medium.top.c_str(), &st) != 0) return true;
+    if (source.least_room() == 0 || ob::kernel().statvfs(medium.top.c_str(), &st) != 0) return true;
     const uint64_t free_bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
     if (source.least_room() <= free_bytes) return true;
     error = source.name() + " needs at least " + megabytes(source.least_room()) +
@@ -60,19 +61,24 @@ bool room_for(const Medium& medium, const ImageSource& source, std::string& erro
     return false;
 }
 
-// The mount points obinit would otherwise make at every boot.
-void add_mount_points(const std::string& root) {
+// The mount points obinit would otherwise make at every boot, each made
+// where the image has nothing of that name. A link there is the image's own
+// arrangement (its /media elsewhere, say): obinit resolves it inside the
+// image at boot, and obctl follows none.
+void add_mount_points(const DirHandle& tree) {
     for (const ob::MountPoint& point : ob::image_mount_points) {
-        const std::string path = root + point.path;
+        std::string parent = point.path + 1;
+        const size_t slash = parent.rfind('/');
+        const std::string name = slash == std::string::npos ? parent : parent.substr(slash + 1);
+        parent = slash == std::string::npos ? "" : parent.substr(0, slash);
+        DirHandle dir;
         struct stat st;
-        if (ob::kernel().lstat(path.c_str(), &st) == 0 || errno != ENOENT ||
-            ob::kernel().mkdir(path.c_str(), point.mode) != 0)
+        if (!tree.open_path(parent, dir) || dir.stat(name, st) || errno != ENOENT ||
+            ob::kernel().mkdirat(dir.fd(), name.c_str(), point.mode) != 0)
             continue;
         // Past the umask: /tmp is 1777.
-        const int fd = ob::kernel().open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-        if (fd < 0) continue;
-        ob::kernel().fchmod(fd, point.mode);
-        ob::kernel().close(fd);
+        DirHandle made;
+        if (dir.open_below(name, made)) ob::kernel().fchmod(made.fd(), point.mode);
     }
 }
 
@@ -86,46 +92,52 @@ std::string boot_refusal(const Medium& medium, const std::string& root, const st
     return ob::image_boot_message(problem, box_image(name), ob::images_dir);
 }
 
-bool rename_flushed(const std::string& from, const std::string& to, std::string& error) {
-    if (ob::kernel().rename(from.c_str(), to.c_str()) != 0) {
-        error = to + ": " + strerror(errno);
+bool rename_flushed(const DirHandle& images, const std::string& from, const std::string& to,
+                    std::string& error) {
+    if (ob::kernel().renameat(images.fd(), from.c_str(), images.fd(), to.c_str()) != 0) {
+        error = images.shown(to) + ": " + strerror(errno);
         return false;
     }
-    flush_directory(to);
+    flush_directory(images);
     return true;
 }
 
 // The complete tree takes the name. A replaced image keeps a hidden name
-// until then, so that a cut in between leaves it to be put back.
-bool put_in_place(const Medium& medium, const std::string& tree, const std::string& name,
-                  bool replacing, std::string& error) {
-    const std::string image = medium.image(name);
-    const std::string old = medium.image(replaced_prefix + name);
-    if (replacing && !rename_flushed(image, old, error)) return false;
-    if (!rename_flushed(tree, image, error)) {
-        if (replacing) rename_flushed(old, image, error);
+// until then, so that a cut in between leaves it to be put back; once the
+// new image has the name, the add is done, and an old image that cannot be
+// deleted is a leftover for the next add or check.
+bool put_in_place(const DirHandle& images, const std::string& tree, const std::string& name,
+                  bool replacing, AddWatch& watch, std::string& error) {
+    const std::string old = replaced_prefix + name;
+    if (replacing && !rename_flushed(images, name, old, error)) return false;
+    if (!rename_flushed(images, tree, name, error)) {
+        std::string ignored;
+        if (replacing) rename_flushed(images, old, name, ignored);
         return false;
     }
-    if (replacing && !remove_tree(old, error)) {
-        error = "the old image is left in " + shown_path(medium, old) + ": " + error;
-        return false;
-    }
-    flush_directory(old);
+    std::string left;
+    if (replacing && !remove_tree(images, old, left))
+        watch.note("warning: the old image is left in " + images.shown(old) + " (" + left +
+                   "); the next obctl add or check removes it");
+    flush_directory(images);
     return true;
 }
 
 // The unpacked tree made an image, or why not.
-std::string finish_tree(const Medium& medium, const std::string& tree, const Target& target,
-                        bool replacing, AddWatch& watch) {
+Outcome finish_tree(const Medium& medium, const DirHandle& images, const DirHandle& tree,
+                    const std::string& tree_name, const Target& target, bool replacing,
+                    AddWatch& watch) {
     std::string error;
     watch.phase(AddWatch::Phase::checking);
     add_mount_points(tree);
-    if (!write_medium_file(medium, tree + "/.obinfo", target.label + "\n", error)) return error;
-    error = boot_refusal(medium, tree, target.name);
-    if (!error.empty()) return error;
+    if (!write_file_in(tree, ".obinfo", target.label + "\n", error))
+        return outcome(Outcome::failed, error);
+    error = boot_refusal(medium, medium.image(tree_name), target.name);
+    if (!error.empty()) return outcome(Outcome::refused, error);
     watch.phase(AddWatch::Phase::placing);
-    put_in_place(medium, tree, target.name, replacing, error);
-    return error;
+    if (!put_in_place(images, tree_name, target.name, replacing, watch, error))
+        return outcome(Outcome::failed, error);
+    return succeeded();
 }
 
 }  // namespace
@@ -136,6 +148,8 @@ Outcome add_can_start(const Medium& medium, const AddRequest& request, AddWatch&
     if (!named.ok()) return named;
     std::string error;
     if (!medium_takes_images(medium, error)) return outcome(Outcome::refused, error);
+    // Whether the name is in use is decided only once the leftovers of an
+    // interrupted replace are put back.
     watch.phase(AddWatch::Phase::cleaning);
     for (const std::string& line : clean_leftovers(medium))
         watch.note(line);
@@ -159,22 +173,31 @@ Outcome add_image(const Medium& medium, const AddRequest& request, ImageSource& 
     if (!named.ok()) return named;
     std::string error;
     if (!room_for(medium, source, error)) return outcome(Outcome::too_large, error);
+    DirHandle images;
+    if (!medium.images(images, error, true)) return outcome(Outcome::failed, error);
     struct stat st;
-    const bool replacing = ob::kernel().lstat(medium.image(target.name).c_str(), &st) == 0;
-    const std::string tree = medium.image(unused_hidden_name(medium, adding_prefix));
-    if (ob::kernel().mkdir(tree.c_str(), 0755) != 0)
-        return outcome(Outcome::failed, shown_path(medium, tree) + ": " + strerror(errno));
+    const bool replacing = images.stat(target.name, st);
+    if (replacing && !request.replace)
+        return outcome(Outcome::in_use, images.shown(target.name) + " is there already");
+    const std::string tree_name = unused_hidden_name(images, adding_prefix);
+    DirHandle tree;
+    if (ob::kernel().mkdirat(images.fd(), tree_name.c_str(), 0755) != 0 ||
+        !images.open_below(tree_name, tree))
+        return outcome(Outcome::failed, handle_failure(images.shown(tree_name), errno));
     Unpacked made;
     watch.phase(AddWatch::Phase::unpacking);
-    if (unpack_into(source, tree, watch, stop, made, error))
-        error = finish_tree(medium, tree, target, replacing, watch);
-    if (!error.empty()) {
+    Outcome result = unpack_into(source, tree, watch, stop, made, error)
+                         ? finish_tree(medium, images, tree, tree_name, target, replacing, watch)
+                         : outcome(Outcome::refused, error);
+    if (!result.ok()) {
+        tree.close();
         std::string ignored;
-        remove_tree(tree, ignored);
-        flush_directory(tree);
-        return outcome(Outcome::failed, error + "; nothing added");
+        remove_tree(images, tree_name, ignored);
+        flush_directory(images);
+        result.message += "; nothing added";
+        return result;
     }
-    return succeeded("added " + shown_image(target.name) + " from " + source.kind() + ": " +
+    return succeeded("added " + images.shown(target.name) + " from " + source.kind() + ": " +
                      megabytes(made.bytes) + " in " + std::to_string(made.files) + " files");
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dir_handle.h"
 #include "medium_dir.h"
 
 namespace obctl {
@@ -18,12 +19,13 @@ constexpr const char* replaced_prefix = ".obreplaced-";
 // listed.
 constexpr const char* removal_prefix = ".obremove-";
 
-// The image directory "PREFIXN" for the first N not in use.
-std::string unused_hidden_name(const Medium& medium, const char* prefix);
+// The name "PREFIXN" in the image directory for the first N not in use.
+std::string unused_hidden_name(const DirHandle& images, const char* prefix);
 
-// Removes unfinished additions and removals, and puts back a replaced
-// image whose successor never got its name. Returns what it did, one line
-// each ("removed ob/.obadd-1, left by an interrupted obctl add").
+// Removes unfinished additions and removals (whatever they are), and puts
+// back a replaced image whose successor never got its name. Returns what it
+// did, one line each ("removed ob/.obadd-1, left by an interrupted obctl
+// add").
 std::vector<std::string> clean_leftovers(const Medium& medium);
 
 }  // namespace obctl

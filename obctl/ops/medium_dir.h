@@ -3,17 +3,33 @@
 // lies on it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
+
+#include "dir_handle.h"
 
 namespace obctl {
 
 struct Medium {
-    std::string top;  // the medium's top directory, without a trailing slash
+    std::string top;    // the medium's top directory, without a trailing slash
+    DirHandle top_dir;  // held open from the start: every write goes below it
 
     // A box path of common/medium.h as it lies on this medium.
     std::string path(const char* box_path) const;
     // The directory of the image `name`.
     std::string image(const std::string& name) const;
+
+    // The medium's own directory at `relative` ("ob", "bin"; "" for the top),
+    // opened by handles from the top. Links of the medium's own layout on
+    // the way are followed as the boot programs follow them, but only while
+    // they stay on the medium. False with the reason.
+    bool open_dir(const std::string& relative, DirHandle& dir, std::string& error) const;
+    // The image directory (ob/); with `make`, made when it is missing.
+    bool images(DirHandle& dir, std::string& error, bool make = false) const;
+    // The path below the top that `path` (its links resolved) names; false
+    // when it lies off the medium.
+    bool relative_path(const std::string& path, std::string& relative) const;
 };
 
 // A box path as the user finds it on the medium: "ob/img1", ".obtimeout".
@@ -36,6 +52,8 @@ bool on_the_medium(const Medium& medium, const std::string& path);
 // Whether the directory is the root obctl runs in: the image the box runs
 // from, which is never removed, renamed or replaced.
 bool is_running_root(const std::string& directory);
+// The same for a directory as lstat describes it.
+bool is_running_root(const struct stat& directory);
 
 // One lock on the medium's top directory for the life of the object:
 // shared for the verbs that only read, exclusive for those that write, so

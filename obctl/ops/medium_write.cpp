@@ -1,6 +1,7 @@
 #include "medium_write.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -11,15 +12,40 @@ namespace obctl {
 
 namespace {
 
-std::string directory_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 bool failed(std::string& error, const std::string& text) {
     error = text;
     return false;
+}
+
+void split(const std::string& path, std::string& directory, std::string& name) {
+    const size_t slash = path.rfind('/');
+    directory = slash == std::string::npos ? "" : path.substr(0, slash);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file name in dir replaced, like `old` in mode and owner (or a new
+// file's).
+bool replace_in(const DirHandle& dir, const std::string& name, const std::string& content,
+                std::string& error, mode_t mode) {
+    const std::string shown = dir.shown(name);
+    struct stat old;
+    if (dir.stat(name, old)) {
+        if (!S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode))
+            return failed(error, shown + ": not a regular file; not replaced");
+        if (S_ISLNK(old.st_mode)) old.st_mode = S_IFREG | 0644;
+    } else if (errno == ENOENT) {
+        old = {};
+        old.st_mode = S_IFREG | 0644;
+        old.st_uid = static_cast<uid_t>(-1);  // fchown leaves the owner as created
+        old.st_gid = static_cast<gid_t>(-1);
+    } else {
+        return failed(error, handle_failure(shown, errno));
+    }
+    if (mode != 0) old.st_mode = S_IFREG | mode;
+    const ob::FilePart whole = {content.data(), content.size()};
+    if (!ob::replace_file_at(dir.fd(), name.c_str(), old, &whole, 1))
+        return failed(error, shown + ": " + strerror(errno) + "; unchanged");
+    return true;
 }
 
 }  // namespace
@@ -29,48 +55,45 @@ std::string shown_path(const Medium& medium, const std::string& path) {
     return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
 }
 
-bool write_medium_file(const Medium& medium, const std::string& path, const std::string& content,
-                       std::string& error, mode_t mode) {
-    const std::string name = shown_path(medium, path);
+bool write_medium_file(const Medium& medium, const std::string& relative,
+                       const std::string& content, std::string& error, mode_t mode) {
     std::string target;
-    if (!ob::resolve_link_chain(path.c_str(), target))
-        return failed(error, name + ": its links do not end; not written");
-    if (!on_the_medium(medium, directory_of(target)))
-        return failed(error, name + " leads off the medium (to " + target + "); not written");
-    struct stat old;
-    if (ob::kernel().lstat(target.c_str(), &old) == 0) {
-        if (!S_ISREG(old.st_mode))
-            return failed(error, name + ": not a regular file; not replaced");
-    } else if (errno == ENOENT) {
-        old = {};
-        old.st_mode = S_IFREG | 0644;
-        old.st_uid = static_cast<uid_t>(-1);  // fchown leaves the owner as created
-        old.st_gid = static_cast<gid_t>(-1);
-    } else {
-        return failed(error, name + ": " + strerror(errno));
-    }
-    if (mode != 0) old.st_mode = S_IFREG | mode;
-    ob::remove_stale_replace(path.c_str());
-    const ob::FilePart whole = {content.data(), content.size()};
-    if (!ob::replace_file(target.c_str(), old, &whole, 1))
-        return failed(error, name + ": " + strerror(errno) + "; unchanged");
-    return true;
+    if (!ob::resolve_link_chain((medium.top + "/" + relative).c_str(), target))
+        return failed(error, relative + ": its links do not end; not written");
+    std::string directory;
+    std::string name;
+    std::string resolved;
+    split(target, directory, name);
+    if (!medium.relative_path(directory.empty() ? "/" : directory, resolved))
+        return failed(error, relative + " leads off the medium (to " + target + "); not written");
+    DirHandle dir;
+    if (!medium.open_dir(resolved, dir, error)) return false;
+    return replace_in(dir, name, content, error, mode);
 }
 
-bool remove_medium_file(const Medium& medium, const std::string& path, std::string& error) {
-    const std::string name = shown_path(medium, path);
+bool write_file_in(const DirHandle& dir, const std::string& name, const std::string& content,
+                   std::string& error, mode_t mode) {
+    return replace_in(dir, name, content, error, mode);
+}
+
+bool remove_medium_file(const Medium& medium, const std::string& relative, std::string& error) {
+    std::string directory;
+    std::string name;
+    split(relative, directory, name);
+    DirHandle dir;
+    if (!medium.open_dir(directory, dir, error)) return false;
     struct stat st;
-    if (ob::kernel().lstat(path.c_str(), &st) != 0)
-        return errno == ENOENT || failed(error, name + ": " + strerror(errno));
-    if (S_ISDIR(st.st_mode)) return failed(error, name + ": a directory; not removed");
-    if (!on_the_medium(medium, directory_of(path)))
-        return failed(error, name + " lies off the medium; not removed");
-    if (ob::kernel().unlink(path.c_str()) != 0)
-        return failed(error, name + ": " + strerror(errno) + "; not removed");
-    flush_directory(path);
+    if (!dir.stat(name, st))
+        return errno == ENOENT || failed(error, handle_failure(relative, errno));
+    if (S_ISDIR(st.st_mode)) return failed(error, relative + ": a directory; not removed");
+    if (ob::kernel().unlinkat(dir.fd(), name.c_str(), 0) != 0)
+        return failed(error, relative + ": " + strerror(errno) + "; not removed");
+    flush_directory(dir);
     return true;
 }
 
-void flush_directory(const std::string& path) { ob::flush_directory_of(path.c_str()); }
+void flush_directory(const DirHandle& dir) {
+    if (ob::kernel().fsync(dir.fd()) != 0) ob::kernel().sync();
+}
 
 }  // namespace obctl

@@ -25,14 +25,14 @@ Outcome set_pin(const Medium& medium, const std::string& digits) {
     char digest[ob::pin_digest_digits + 1];
     ob::pin_digest(std::stoi(digits), digest);
     std::string error;
-    if (!write_medium_file(medium, medium.path(ob::lock_file), std::string(digest) + "\n", error))
+    if (!write_medium_file(medium, shown(ob::lock_file), std::string(digest) + "\n", error))
         return outcome(Outcome::failed, error);
     return succeeded();
 }
 
 Outcome remove_pin(const Medium& medium) {
     std::string error;
-    if (!remove_medium_file(medium, medium.path(ob::lock_file), error))
+    if (!remove_medium_file(medium, shown(ob::lock_file), error))
         return outcome(Outcome::failed, error);
     return succeeded();
 }

@@ -28,7 +28,7 @@ Outcome written(bool ok, const std::string& error) {
 Outcome set_setting(const Medium& medium, const std::string& key, const std::string& value) {
     const SettingFile* setting = find_setting(key);
     if (setting == nullptr) return no_setting(key);
-    const std::string path = medium.path(setting->box_path);
+    const std::string path = shown(setting->box_path);
     std::string error;
     if (setting->kind == SettingFile::on_off) {
         if (value != "on" && value != "off")
@@ -49,7 +49,7 @@ Outcome unset_setting(const Medium& medium, const std::string& key) {
     const SettingFile* setting = find_setting(key);
     if (setting == nullptr) return no_setting(key);
     std::string error;
-    return written(remove_medium_file(medium, medium.path(setting->box_path), error), error);
+    return written(remove_medium_file(medium, shown(setting->box_path), error), error);
 }
 
 }  // namespace obctl

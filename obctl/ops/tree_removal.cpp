@@ -1,52 +1,170 @@
 #include "tree_removal.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 
 #include <vector>
 
 #include "kernel.h"
+#include "mount_roots.h"
 
 namespace obctl {
 
 namespace {
 
-void note_failure(std::string& error, const std::string& path, const char* why) {
-    if (error.empty()) error = path + ": " + why;
+// A directory on the way down: its names still to look at, and which
+// directory it is, so that the way back up through ".." is known to lead to
+// it again.
+struct Level {
+    std::string name;  // in the level above
+    dev_t dev;
+    ino_t ino;
+    std::vector<std::string> names;
+    size_t next = 0;
+};
+
+// The longest path a message shows; the middle of a deeper one is left out.
+constexpr size_t shown_limit = 160;
+
+constexpr int up_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+class Removal {
+public:
+    Removal(const DirHandle& parent, dev_t device) : parent_(parent), mounts_(device) {}
+
+    void run(const std::string& name, const struct stat& st);
+    const std::string& error() const { return error_; }
+
+private:
+    std::string shown(const std::string& name) const;
+    void note(const std::string& name, const std::string& why);
+    bool enter(const DirHandle& from, const std::string& name, const struct stat& st);
+    void next_name();
+    bool leave();
+
+    const DirHandle& parent_;
+    MountRoots mounts_;
+    std::vector<Level> levels_;
+    DirHandle here_;  // the directory of levels_.back()
+    std::string error_;
+};
+
+std::string Removal::shown(const std::string& name) const {
+    std::string path;
+    for (const Level& level : levels_)
+        path += level.name + "/";
+    path = parent_.shown(path + name);
+    if (path.size() > shown_limit)
+        path = path.substr(0, shown_limit / 2) + "..." + path.substr(path.size() - shown_limit / 2);
+    return path;
 }
 
-// The tree below the directory dir (of file system device), then dir.
-void remove_below(const std::string& dir, dev_t device, std::string& error) {
-    std::vector<std::string> names;
-    if (ob::kernel().list_dir(dir.c_str(), names) != 0) note_failure(error, dir, strerror(errno));
-    for (const std::string& name : names) {
-        const std::string path = dir + "/" + name;
-        struct stat st;
-        if (ob::kernel().lstat(path.c_str(), &st) != 0) {
-            note_failure(error, path, strerror(errno));
-        } else if (!S_ISDIR(st.st_mode)) {
-            if (ob::kernel().unlink(path.c_str()) != 0) note_failure(error, path, strerror(errno));
-        } else if (st.st_dev != device) {
-            note_failure(error, path, "another file system is mounted there; left in place");
-        } else {
-            remove_below(path, device, error);
-        }
+void Removal::note(const std::string& name, const std::string& why) {
+    if (error_.empty()) error_ = shown(name) + ": " + why;
+}
+
+// Opens the directory `name` of `from` (st, as fstatat saw it) as the next
+// level, unless it is a mount point.
+bool Removal::enter(const DirHandle& from, const std::string& name, const struct stat& st) {
+    const dev_t device = levels_.empty() ? st.st_dev : levels_.back().dev;
+    if (st.st_dev != device || mounts_.holds(st)) {
+        note(name, "a mount point; left in place, with what holds it");
+        return false;
     }
-    if (ob::kernel().rmdir(dir.c_str()) != 0) note_failure(error, dir, strerror(errno));
+    DirHandle below;
+    struct stat opened;
+    if (!from.open_below(name, below) || !below.stat_self(opened)) {
+        note(name, strerror(errno));
+        return false;
+    }
+    if (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+        note(name, "changed while it was removed; left");
+        return false;
+    }
+    Level level;
+    level.name = name;
+    level.dev = st.st_dev;
+    level.ino = st.st_ino;
+    if (ob::kernel().list_dir_at(below.fd(), level.names) != 0) note(name, strerror(errno));
+    levels_.push_back(std::move(level));
+    here_ = std::move(below);
+    return true;
+}
+
+// Removes the next name of the current level, or enters it.
+void Removal::next_name() {
+    Level& level = levels_.back();
+    const std::string name = level.names[level.next++];
+    struct stat st;
+    if (!here_.stat(name, st)) {
+        if (errno != ENOENT) note(name, strerror(errno));
+        return;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (ob::kernel().unlinkat(here_.fd(), name.c_str(), 0) != 0 && errno != ENOENT)
+            note(name, strerror(errno));
+        return;
+    }
+    DirHandle from = std::move(here_);
+    if (!enter(from, name, st)) here_ = std::move(from);
+}
+
+// Goes back up from a finished level and removes its directory. False when
+// the way up does not lead where the way down came from.
+bool Removal::leave() {
+    const Level done = std::move(levels_.back());
+    levels_.pop_back();
+    if (levels_.empty()) {
+        here_.close();
+        if (ob::kernel().unlinkat(parent_.fd(), done.name.c_str(), AT_REMOVEDIR) != 0 &&
+            error_.empty())
+            note(done.name, strerror(errno));
+        return true;
+    }
+    const int up = ob::kernel().openat(here_.fd(), "..", up_flags);
+    struct stat st;
+    const bool same = up >= 0 && ob::kernel().fstat(up, &st) == 0 &&
+                      st.st_dev == levels_.back().dev && st.st_ino == levels_.back().ino;
+    if (!same) {
+        if (up >= 0) ob::kernel().close(up);
+        note(done.name, "moved while it was removed; left");
+        return false;
+    }
+    here_.adopt(up, "");
+    if (ob::kernel().unlinkat(here_.fd(), done.name.c_str(), AT_REMOVEDIR) != 0 && error_.empty())
+        note(done.name, strerror(errno));
+    return true;
+}
+
+void Removal::run(const std::string& name, const struct stat& st) {
+    if (!enter(parent_, name, st)) return;
+    while (!levels_.empty()) {
+        if (levels_.back().next < levels_.back().names.size())
+            next_name();
+        else if (!leave())
+            return;
+    }
 }
 
 }  // namespace
 
-bool remove_tree(const std::string& path, std::string& error) {
+bool remove_tree(const DirHandle& parent, const std::string& name, std::string& error) {
     error.clear();
     struct stat st;
-    const bool found = ob::kernel().lstat(path.c_str(), &st) == 0;
-    if (!found || !S_ISDIR(st.st_mode)) {
-        error = path + ": " + strerror(found ? ENOTDIR : errno);
+    if (!parent.stat(name, st)) {
+        error = parent.shown(name) + ": " + strerror(errno);
         return false;
     }
-    remove_below(path, st.st_dev, error);
+    if (!S_ISDIR(st.st_mode)) {
+        if (ob::kernel().unlinkat(parent.fd(), name.c_str(), 0) == 0) return true;
+        error = parent.shown(name) + ": " + strerror(errno);
+        return false;
+    }
+    Removal removal(parent, st.st_dev);
+    removal.run(name, st);
+    error = removal.error();
     return error.empty();
 }
 

@@ -59,14 +59,14 @@ Outcome set_web_password(const Medium& medium, const std::string& password) {
     if (hash.empty())
         return outcome(Outcome::failed, "the C library's crypt() does not make SHA-512 hashes");
     std::string error;
-    if (!write_medium_file(medium, medium.path(web_password_file), hash + "\n", error, 0600))
+    if (!write_medium_file(medium, shown(web_password_file), hash + "\n", error, 0600))
         return outcome(Outcome::failed, error);
     return succeeded("the web page's password is set");
 }
 
 Outcome remove_web_password(const Medium& medium) {
     std::string error;
-    if (!remove_medium_file(medium, medium.path(web_password_file), error))
+    if (!remove_medium_file(medium, shown(web_password_file), error))
         return outcome(Outcome::failed, error);
     return succeeded("the web page has no password: obctl serve does not start");
 }

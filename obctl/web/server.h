@@ -70,7 +70,7 @@ private:
     void wait_or_stop(int64_t ms);
     std::shared_ptr<UploadAdd> running_add();
 
-    Medium medium_;
+    const Medium& medium_;  // the serving verb's, which outlives the server
     ServeOptions options_;
     std::string own_name_;
     MHD_Daemon* daemon_ = nullptr;

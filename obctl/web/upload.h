@@ -72,8 +72,8 @@ public:
     };
 
     // id: a number that tells this add from the ones before it.
-    UploadAdd(unsigned id, const Medium& medium, const AddRequest& request,
-              const std::string& file, uint64_t size, const std::string& client);
+    UploadAdd(unsigned id, const Medium& medium, const AddRequest& request, const std::string& file,
+              uint64_t size, const std::string& client);
     ~UploadAdd();
     UploadAdd(const UploadAdd&) = delete;
     UploadAdd& operator=(const UploadAdd&) = delete;
@@ -104,7 +104,7 @@ private:
     Outcome wait();
 
     unsigned id_;
-    Medium medium_;
+    const Medium& medium_;  // the server's
     std::unique_ptr<MediumLock> lock_;
     AddRequest request_;
     std::string file_;

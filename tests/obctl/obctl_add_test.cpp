@@ -3,11 +3,18 @@
 // what an interrupted add or replace leaves put right.
 #include <archive.h>
 #include <archive_entry.h>
+#include <ftw.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <zstd.h>
 
 #include <fstream>
 #include <initializer_list>
@@ -77,6 +84,27 @@ protected:
         archive_write_free(a);
         return path;
     }
+    // The archive with one byte changed, `from_end` bytes before its end.
+    std::string flipped(const std::string& path, long from_end) {
+        std::string bytes = file(path);
+        bytes[bytes.size() - static_cast<size_t>(from_end)] ^= 0x40;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        return path;
+    }
+    // A zstd stream with the checksum the zstd tool writes (libarchive's
+    // writer leaves it out).
+    std::string zstd_of(const std::string& tar, const std::string& name) {
+        const std::string raw = file(tar);
+        std::string packed(ZSTD_compressBound(raw.size()), '\0');
+        ZSTD_CCtx* cctx = ZSTD_createCCtx();
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1);
+        const size_t size = ZSTD_compress2(cctx, &packed[0], packed.size(), raw.data(), raw.size());
+        ZSTD_freeCCtx(cctx);
+        EXPECT_FALSE(ZSTD_isError(size));
+        packed.resize(size);
+        std::ofstream(work + "/" + name, std::ios::binary) << packed;
+        return work + "/" + name;
+    }
     std::string cut_in_half(const std::string& path) {
         struct stat st;
         EXPECT_EQ(stat(path.c_str(), &st), 0);
@@ -95,6 +123,29 @@ protected:
             argv.push_back(&word[0]);
         argv.push_back(nullptr);
         return obctl::obctl_main(static_cast<int>(words.size()), argv.data());
+    }
+    // Every name below dir with its type, mode, owner, size, contents and
+    // link target, one line each: what must stay as it was.
+    static std::string snapshot(const std::string& dir) {
+        static std::string* lines;
+        std::string all;
+        lines = &all;
+        nftw(
+            dir.c_str(),
+            [](const char* path, const struct stat* st, int, struct FTW*) {
+                char target[256] = {};
+                if (S_ISLNK(st->st_mode)) readlink(path, target, sizeof target - 1);
+                std::string content;
+                if (S_ISREG(st->st_mode)) {
+                    std::ifstream in(path);
+                    content = std::string(std::istreambuf_iterator<char>(in), {});
+                }
+                *lines += std::string(path) + " " + std::to_string(st->st_mode) + " " +
+                          std::to_string(st->st_uid) + " " + target + " " + content + "\n";
+                return 0;
+            },
+            16, FTW_PHYS);
+        return all;
     }
     std::vector<std::string> hidden_left() {
         std::vector<std::string> names;
@@ -180,7 +231,7 @@ TEST_F(AddImage, RefusalsAndFailuresLeaveTheMediumAsItWas) {
         {{"add", "x", good, "--slot", "9"}, "obctl: add: --slot takes a number from 1 to 8"},
         {{"add", "3", good}, "obctl: add: ob/3 is there already (--replace"},
         {{"add", "x", work + "/list"}, "obctl: add: "},
-        {{"add", "x", top}, "obctl: add: " + top + " holds the medium's images (ob)"},
+        {{"add", "x", top}, "obctl: add: " + top + " is the medium's top directory"},
         {{"add", "3", archive_of("no-init.tar", no_init), "--replace"},
          "obctl: add: Orbiel: image directory /media/ob/ob/3 holds no init program; nothing added"},
         {{"add", "x", archive_of("escaping.tar", escaping)}, "obctl: add: ../outside: "},
@@ -207,6 +258,232 @@ TEST_F(AddImage, RefusalsAndFailuresLeaveTheMediumAsItWas) {
     }
     ASSERT_EQ(run({"add", "3", good, "--replace", "--label", "new"}), 0);
     EXPECT_EQ(file(top + "/ob/3/.obinfo"), "new\n");
+}
+
+// Archives made to write elsewhere, or damaged where only the end of their
+// stream tells: each is refused, or taken in with what it planted made
+// harmless, and nothing outside the image changes: not the medium's files,
+// not its other images, not a directory beside it.
+TEST_F(AddImage, HostileOrDamagedArchivesChangeNothingOutsideTheImage) {
+    const std::string good = archive_of("img.tar", root_fs);
+    ASSERT_EQ(run({"add", "kept", good}), 0);
+    const std::string beside = work + "/beside";
+    ASSERT_EQ(system(("mkdir -p " + beside + "/dir && echo keep >" + beside + "/file").c_str()), 0);
+    // Damage at the end of a stream longer than what is decoded at its
+    // opening: found only once the rest is read after the tar's end.
+    std::vector<Member> large = root_fs;
+    std::string noise(400 * 1024, '\0');
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    large.push_back({"./noise", S_IFREG | 0644, noise, ""});
+    std::vector<Member> planted = root_fs;
+    planted.push_back({"./media", S_IFLNK | 0777, "", beside + "/dir"});
+    planted.push_back({"./.obinfo", S_IFLNK | 0777, "", "../../obboot.ini"});
+    // A name planted as a link to a file beside the medium, then written as
+    // a file: the file replaces the link.
+    std::vector<Member> overwrite = root_fs;
+    overwrite.insert(overwrite.begin() + 4, {"./etc/shadow", S_IFLNK | 0777, "", beside + "/file"});
+    overwrite.push_back({"./etc/shadow", S_IFREG | 0600, "changed\n", ""});
+    // A directory swapped for a link between two of its entries; a hard
+    // link whose target lies through a link.
+    std::vector<Member> swapped = root_fs;
+    swapped.push_back({"./var/", S_IFDIR | 0755, "", ""});
+    swapped.push_back({"./var", S_IFLNK | 0777, "", beside + "/dir"});
+    swapped.push_back({"./var/file", S_IFREG | 0644, "x", ""});
+    std::vector<Member> hard = root_fs;
+    hard.push_back({"./up", S_IFLNK | 0777, "", beside});
+    hard.push_back({"./etc/file", S_IFREG | 0644, "", "up/file"});
+    std::vector<Member> long_path = root_fs;
+    std::string deep = ".";
+    for (int level = 0; level < 50; ++level) {
+        deep += "/" + std::string(99, static_cast<char>('a' + level % 26));
+        long_path.push_back({deep + "/", S_IFDIR | 0755, "", ""});
+    }
+    long_path.push_back({deep + "/file", S_IFREG | 0644, "deep", ""});
+    const struct {
+        const char* name;
+        std::string source;
+        int status;
+        std::string said;  // part of obctl's words
+    } rows[] = {
+        // Links in the tree before obctl's own steps are replaced, never
+        // followed: the label goes into the image, media stays the link.
+        {"planted links", archive_of("planted.tar", planted), 0, "added ob/x"},
+        {"a file over a link", archive_of("overwrite.tar", overwrite), 0, "added ob/x"},
+        {"a directory swapped for a link", archive_of("swapped.tar", swapped), 1,
+         "var/file: var: the archive leads its names through a symbolic link here"},
+        {"a hard link through a link", archive_of("hard.tar", hard), 1,
+         "up/file: up: the archive leads its names through a symbolic link here"},
+        // The image's root stays the directory obctl made.
+        {"root a link off", archive_of("root-link.tar", {{".", S_IFLNK | 0777, "", beside}}), 1,
+         "entry for the image's root (\".\") is a symbolic link"},
+        {"root a link to an image",
+         archive_of("root-image.tar", {{"./", S_IFLNK | 0777, "", "../kept"}}), 1,
+         "is a symbolic link, not a directory"},
+        {"root a file", archive_of("root-file.tar", {{"", S_IFREG | 0644, "x", ""}}), 1,
+         "is a file, not a directory"},
+        // Damage that only the end of the stream shows: a trailer's CRC, a
+        // footer, a checksum, a zip member's CRC, a missing trailer.
+        {"gzip CRC", flipped(archive_of("crc.tar.gz", large, ARCHIVE_FILTER_GZIP), 8), 1,
+         "incorrect data check"},
+        {"gzip cut", cut_in_half(archive_of("cut.tar.gz", root_fs, ARCHIVE_FILTER_GZIP)), 1,
+         "it ends before its gzip stream does"},
+        {"bzip2 CRC", flipped(archive_of("crc.tar.bz2", large, ARCHIVE_FILTER_BZIP2), 3), 1,
+         "bzip decompression failed"},
+        {"xz footer", flipped(archive_of("crc.tar.xz", large, ARCHIVE_FILTER_XZ), 12), 1,
+         "Corrupted input data"},
+        {"zstd checksum", flipped(zstd_of(archive_of("large.tar", large), "crc.tar.zst"), 2), 1,
+         "doesn't match checksum"},
+        {"zip member CRC", "", 1, "box/rootfs.tar: "},
+        {"zip cut", "", 1, "crc.zip"},
+        // What obctl does not read is named, never handed to a program.
+        {"lrzip", work + "/img.tar.lrz", 1, "compressed with lrzip, which obctl does not read"},
+        {"lz4", work + "/img.tar.lz4", 1, "compressed with lz4"},
+        // A path deeper than the kernel takes goes in, and out again.
+        {"5,000-byte path", archive_of("deep.tar", long_path), 0, "added ob/x"},
+    };
+    std::ofstream(work + "/img.tar.lrz") << "LRZI\x00\x06" << std::string(64, 'x');
+    std::ofstream(work + "/img.tar.lz4") << "\x04\x22\x4d\x18" << std::string(64, 'x');
+    // A stored tar in a zip, one byte of its padding changed: the tar reader
+    // never looks there, the zip member's CRC does.
+    const std::string stored_zip = work + "/crc.zip";
+    for (int cut = 0; cut < 2; ++cut) {
+        archive* a = archive_write_new();
+        archive_write_set_format_zip(a);
+        archive_write_zip_set_compression_store(a);
+        ASSERT_EQ(archive_write_open_filename(a, stored_zip.c_str()), ARCHIVE_OK);
+        archive_entry* e = archive_entry_new();
+        const std::string tar = file(good);
+        archive_entry_set_pathname(e, "box/rootfs.tar");
+        archive_entry_set_mode(e, S_IFREG | 0644);
+        archive_entry_set_size(e, static_cast<la_int64_t>(tar.size()));
+        archive_write_header(a, e);
+        archive_write_data(a, tar.data(), tar.size());
+        archive_entry_free(e);
+        archive_write_free(a);
+        if (cut == 0) {
+            std::string bytes = file(stored_zip);
+            const size_t at = bytes.find(tar) + tar.size() - 100;
+            bytes[at] ^= 1;
+            std::ofstream(work + "/crc-member.zip", std::ios::binary) << bytes;
+        } else {
+            cut_in_half(stored_zip);
+        }
+    }
+    const std::string before_medium = snapshot(top + "/ob/kept") + file(top + "/obboot.ini");
+    const std::string before_beside = snapshot(beside);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string source = row.source;
+        if (std::string(row.name) == "zip member CRC") source = work + "/crc-member.zip";
+        if (std::string(row.name) == "zip cut") source = stored_zip;
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(run({"add", "x", source}), row.status);
+        const std::string said =
+            ::testing::internal::GetCapturedStdout() + ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+        EXPECT_EQ(said.find("Success"), std::string::npos) << said;
+        EXPECT_EQ(snapshot(top + "/ob/kept") + file(top + "/obboot.ini"), before_medium);
+        EXPECT_EQ(snapshot(beside), before_beside);
+        EXPECT_TRUE(hidden_left().empty());
+        if (row.status == 0) {
+            EXPECT_EQ(file(top + "/ob/x/.obinfo"), "x\n");
+            ::testing::internal::CaptureStderr();
+            const int removed = run({"remove", "x", "--yes"});
+            const std::string why = ::testing::internal::GetCapturedStderr();
+            EXPECT_EQ(removed, 0) << why;
+        }
+        EXPECT_NE(access((top + "/ob/x").c_str(), F_OK), 0);
+    }
+}
+
+// Archives as real tools make them: a member GNU tar stored twice (the later
+// one wins, as tar extracts it), a box image with its checksum and kernel
+// beside the root archive; a directory with a socket in it; a medium whose
+// ob/ is not made yet; a replace after an interrupted one.
+TEST_F(AddImage, RealArchivesGoIn) {
+    std::vector<Member> twice = root_fs;
+    twice.push_back({"./etc/hostname", S_IFREG | 0644, "second\n", ""});
+    twice.push_back({"./etc/hostname", S_IFREG | 0644, "", "etc/hostname"});
+    const std::string bz2 = archive_of("rootfs.tar.bz2", root_fs, ARCHIVE_FILTER_BZIP2);
+    const std::string zip = archive_of("box.zip",
+                                       {{"dm900/", S_IFDIR | 0755, "", ""},
+                                        {"dm900/rootfs.tar.bz2", S_IFREG | 0644, file(bz2), ""},
+                                        {"dm900/rootfs.tar.bz2.md5", S_IFREG | 0644, "d41d8", ""},
+                                        {"dm900/kernel.bin", S_IFREG | 0644, "k", ""},
+                                        {"dm900/imageversion", S_IFREG | 0644, "v", ""}},
+                                       ARCHIVE_FILTER_NONE, ARCHIVE_FORMAT_ZIP);
+    const std::string dir = work + "/with-socket";
+    ASSERT_EQ(
+        system(("mkdir -p " + dir + " && tar -xf " + archive_of("s.tar", root_fs) + " -C " + dir)
+                   .c_str()),
+        0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    snprintf(address.sun_path, sizeof address.sun_path, "%s/etc/s", dir.c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(system(("rm -rf " + top + "/ob").c_str()), 0);
+    const struct {
+        const char* name;
+        std::string source;
+        std::string said;
+    } rows[] = {
+        {"stored twice", archive_of("twice.tar", twice), "added ob/twice"},
+        {"box zip", zip, "dm900/rootfs.tar.bz2 (tar, bzip2) in a zip archive"},
+        {"socket", dir, "passed over the socket etc/s"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(run({"add", row.name == std::string("stored twice") ? "twice" : "img", row.source,
+                       "--replace"}),
+                  0);
+        const std::string said = ::testing::internal::GetCapturedStdout();
+        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+    }
+    close(sock);
+    EXPECT_EQ(file(top + "/ob/twice/etc/hostname"), "second\n");
+    EXPECT_NE(access((top + "/ob/img/etc/s").c_str(), F_OK), 0);
+    // Cut between the replace's renames: the old image is put back first,
+    // then replaced.
+    ASSERT_EQ(rename((top + "/ob/img").c_str(), (top + "/ob/.obreplaced-img").c_str()), 0);
+    EXPECT_EQ(run({"add", "img", bz2, "--replace", "--label", "again"}), 0);
+    EXPECT_EQ(file(top + "/ob/img/.obinfo"), "again\n");
+    EXPECT_TRUE(hidden_left().empty());
+}
+
+// A directory that is, holds or lies in the medium is no source; an image in
+// which the medium is bound (a chroot on a PC, a box's running image) is
+// removed without a file of the medium lost.
+TEST_F(AddImage, NeverCopiesTheMediumIntoItselfNorRemovesItThroughAMount) {
+    ASSERT_EQ(run({"add", "a", archive_of("img.tar", root_fs)}), 0);
+    for (const std::string& source : {work, top, top + "/ob", top + "/ob/a/etc"}) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(run({"add", "b", source}), 1) << source;
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(" the medium"), std::string::npos) << said;
+    }
+    if (geteuid() != 0) GTEST_SKIP() << "bind mounts need root";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+            mount(top.c_str(), (top + "/ob/a/media/ob").c_str(), nullptr, MS_BIND, nullptr) != 0)
+            _exit(77);
+        ::testing::internal::CaptureStderr();
+        const int status = run({"remove", "a", "--yes"});
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        _exit(status == 1 && said.find("a mount point; left in place") != std::string::npos ? 0
+                                                                                            : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(file(top + "/obboot.ini"), "Flash\n");
+    EXPECT_EQ(access((top + "/ob.sh").c_str(), F_OK), 0);
 }
 
 TEST_F(AddImage, TheNextCheckFinishesWhatAnInterruptedAddLeft) {

@@ -175,8 +175,10 @@ TEST(ObctlSet, RefusesWhatTheProgramsWouldClampCutOrIgnore) {
         // The new file whole under a temporary name, on the disk, then
         // renamed into place and the rename flushed.
         const std::string path = top + "/" + row.file;
+        const std::string name = row.file;
         const size_t written = stick.first("fsync(\"" + path + ".obnew\")");
-        const size_t renamed = stick.first("rename(\"" + path + ".obnew\", \"" + path + "\")");
+        const size_t renamed = stick.first("renameat(\"" + top + "\", \"" + name + ".obnew\", \"" +
+                                           top + "\", \"" + name + "\")");
         EXPECT_LT(written, renamed);
         EXPECT_LT(renamed, stick.first("fsync(\"/mnt/stick\")"));
         EXPECT_EQ(stick.calls_starting("flock("),
@@ -234,10 +236,11 @@ TEST(ObctlChoice, StoredForBootableImagesAndMovedWithThem) {
     EXPECT_FALSE(stick.has(".oboneshot"));
     // Out of the list at once, deleted after.
     const size_t hidden =
-        stick.first(R"j(rename("/mnt/stick/ob/new2", "/mnt/stick/ob/.obremove-1"))j");
-    EXPECT_LT(hidden, stick.first(R"j(unlink("/mnt/stick/ob/.obremove-1/etc/fstab"))j"));
-    EXPECT_LT(stick.first(R"j(rename("/mnt/stick/obboot.ini.obnew", "/mnt/stick/obboot.ini"))j"),
-              hidden);
+        stick.first(R"j(renameat("/mnt/stick/ob", "new2", "/mnt/stick/ob", ".obremove-1"))j");
+    EXPECT_LT(hidden, stick.first(R"j(unlinkat("/mnt/stick/ob/.obremove-1/etc", "fstab", 0))j"));
+    EXPECT_LT(
+        stick.first(R"j(renameat("/mnt/stick", "obboot.ini.obnew", "/mnt/stick", "obboot.ini"))j"),
+        hidden);
     // A removal cut short is finished by the next.
     stick.write_file(top + "/ob/.obremove-1/left", "");
     EXPECT_EQ(stick.run({"remove", "img1", "--yes"}), 0);

@@ -716,6 +716,115 @@ int FakeKernel::list_dir(const char* path, std::vector<std::string>& names) {
     return 0;
 }
 
+// ---- Names below an open directory ----
+
+int FakeKernel::openat(int dirfd, const char* name, int flags, mode_t mode) {
+    Impl::Entry* dir = impl_->entry(dirfd);
+    if (dir == nullptr || dir->kind != Impl::Entry::kFile) return fail_with(EBADF);
+    auto e = std::make_shared<Impl::Entry>();
+    e->kind = Impl::Entry::kFile;
+    e->path = dir->path;
+    e->host = dir->host;
+    if (strcmp(name, "..") == 0) {
+        e->path = e->path.substr(0, e->path.rfind('/'));
+        e->host = e->host.substr(0, e->host.rfind('/'));
+    } else if (strcmp(name, ".") != 0) {
+        e->path += std::string("/") + name;
+        e->host += std::string("/") + name;
+    }
+    e->flags = flags;
+    struct stat before;
+    const bool existed = ::fstatat(dir->host_fd, name, &before, AT_SYMLINK_NOFOLLOW) == 0;
+    e->host_fd = ::openat(dir->host_fd, name, flags | O_CLOEXEC, mode);
+    if (e->host_fd < 0) return -1;
+    if (!existed && (flags & O_CREAT) != 0) ::fchmod(e->host_fd, mode & 07777 & ~impl_->mask);
+    return impl_->install(e);
+}
+
+int FakeKernel::fstatat(int dirfd, const char* name, struct stat* st, int flags) {
+    Impl::Entry* dir = impl_->entry(dirfd);
+    if (dir == nullptr || dir->kind != Impl::Entry::kFile) return fail_with(EBADF);
+    if (::fstatat(dir->host_fd, name, st, flags) != 0) return -1;
+    impl_->overlay_node(dir->host + "/" + name, st);
+    return 0;
+}
+
+ssize_t FakeKernel::readlinkat(int dirfd, const char* name, char* buf, size_t size) {
+    Impl::Entry* dir = impl_->entry(dirfd);
+    if (dir == nullptr || dir->kind != Impl::Entry::kFile) return fail_with(EBADF);
+    return ::readlinkat(dir->host_fd, name, buf, size);
+}
+
+int FakeKernel::mkdirat(int dirfd, const char* name, mode_t mode) {
+    Impl::Entry* dir = impl_->entry(dirfd);
+    if (dir == nullptr || dir->kind != Impl::Entry::kFile) return fail_with(EBADF);
+    if (int err = impl_->note(format("mkdirat(%s, %s, %#o)", quoted(dir->path.c_str()).c_str(),
+                                     quoted(name).c_str(), mode)))
+        return fail_with(err);
+    if (::mkdirat(dir->host_fd, name, 0700) != 0) return -1;
+    ::fchmodat(dir->host_fd, name, mode & 07777 & ~impl_->mask, 0);
+    return 0;
+}
+
+int FakeKernel::unlinkat(int dirfd, const char* name, int flags) {
+    Impl::Entry* dir = impl_->entry(dirfd);
+    if (dir == nullptr || dir->kind != Impl::Entry::kFile) return fail_with(EBADF);
+    if (int err = impl_->note(format("unlinkat(%s, %s, %s)", quoted(dir->path.c_str()).c_str(),
+                                     quoted(name).c_str(),
+                                     (flags & AT_REMOVEDIR) != 0 ? "AT_REMOVEDIR" : "0")))
+        return fail_with(err);
+    if (::unlinkat(dir->host_fd, name, flags) != 0) return -1;
+    impl_->host_nodes.erase(dir->host + "/" + name);
+    return 0;
+}
+
+int FakeKernel::renameat(int olddirfd, const char* oldname, int newdirfd, const char* newname) {
+    Impl::Entry* from = impl_->entry(olddirfd);
+    Impl::Entry* to = impl_->entry(newdirfd);
+    if (from == nullptr || to == nullptr || from->kind != Impl::Entry::kFile ||
+        to->kind != Impl::Entry::kFile)
+        return fail_with(EBADF);
+    if (int err = impl_->note(format("renameat(%s, %s, %s, %s)", quoted(from->path.c_str()).c_str(),
+                                     quoted(oldname).c_str(), quoted(to->path.c_str()).c_str(),
+                                     quoted(newname).c_str())))
+        return fail_with(err);
+    return ::renameat(from->host_fd, oldname, to->host_fd, newname);
+}
+
+int FakeKernel::list_dir_at(int dirfd, std::vector<std::string>& names) {
+    names.clear();
+    Impl::Entry* dir = impl_->entry(dirfd);
+    if (dir == nullptr || dir->kind != Impl::Entry::kFile) return fail_with(EBADF);
+    const int own = ::openat(dir->host_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = own >= 0 ? ::fdopendir(own) : nullptr;
+    if (listing == nullptr) {
+        if (own >= 0) ::close(own);
+        return -1;
+    }
+    while (struct dirent64* entry = ::readdir64(listing)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        names.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    return 0;
+}
+
+int FakeKernel::fchdir(int fd) {
+    Impl::Entry* dir = impl_->entry(fd);
+    if (dir == nullptr || dir->kind != Impl::Entry::kFile) return fail_with(EBADF);
+    if (int err = impl_->note(format("fchdir(%s)", quoted(dir->path.c_str()).c_str())))
+        return fail_with(err);
+    return impl_->tree.chdir(dir->path.c_str());
+}
+
+int FakeKernel::syncfs(int fd) {
+    Impl::Entry* e = impl_->entry(fd);
+    if (e == nullptr) return fail_with(EBADF);
+    if (int err = impl_->note(format("syncfs(%s)", quoted(e->path.c_str()).c_str())))
+        return fail_with(err);
+    return 0;
+}
+
 // ---- Mounts, root and swap ----
 
 int FakeKernel::mount(const char* source, const char* target, const char* type, unsigned long flags,

@@ -149,6 +149,9 @@ public:
     //   swapon("/media/ob/swapfile", SWAP_FLAG_PREFER)   swapoff("/x")   sync()
     //   system("modprobe lcd")   execve("/sbin/init")   fork()   exit(0)   _exit(6)
     //   sleep(1000000)                   microseconds
+    //   mkdirat("/media/ob/ob", ".obadd-1", 0755)   unlinkat("/m/ob", "x", AT_REMOVEDIR)
+    //   renameat("/m/ob", "a", "/m/ob", "b")   fchdir("/m/ob/x")   syncfs("/m/ob")
+    //                                    the directories as their descriptors were opened
     // Flag names make the traces the same on every platform (O_NONBLOCK, for
     // one, is 0x800 on x86 and 0x80 on mipsel).
     //
@@ -164,6 +167,9 @@ public:
     //   target directory: the test puts their content in the tree itself.
     //   umount of a target that is not mounted fails with EINVAL; add_mount
     //   declares mounts made before the code under test runs.
+    // - The *at calls act on the host directory behind the descriptor, one
+    //   name below it: mounts made through the fake are not seen there, and
+    //   AT_FDCWD is refused (EBADF). openat records nothing, like open.
     // - mknod creates an empty file (EEXIST when the name exists); stat and
     //   lstat report the recorded type, permissions and st_rdev.
     // - execve of an existing file throws ExecCalled, else -1 ENOENT; exit and
@@ -232,6 +238,15 @@ public:
     int mknod(const char* path, mode_t mode, dev_t dev) override;
     mode_t umask(mode_t mask) override;
     int list_dir(const char* path, std::vector<std::string>& names) override;
+    int openat(int dirfd, const char* name, int flags, mode_t mode = 0) override;
+    int fstatat(int dirfd, const char* name, struct stat* st, int flags) override;
+    ssize_t readlinkat(int dirfd, const char* name, char* buf, size_t size) override;
+    int mkdirat(int dirfd, const char* name, mode_t mode) override;
+    int unlinkat(int dirfd, const char* name, int flags) override;
+    int renameat(int olddirfd, const char* oldname, int newdirfd, const char* newname) override;
+    int list_dir_at(int dirfd, std::vector<std::string>& names) override;
+    int fchdir(int fd) override;
+    int syncfs(int fd) override;
     int mount(const char* source, const char* target, const char* type, unsigned long flags,
               const void* data) override;
     int umount(const char* target) override;
