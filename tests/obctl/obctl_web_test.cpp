@@ -160,12 +160,12 @@ protected:
                          "\r\n\r\n");
         return fd;
     }
-    // The add's progress once it has ended.
-    obctl::Json finished_add() {
-        for (int i = 0; i < 200; ++i) {
+    // The progress of the add of `file` once it has ended.
+    obctl::Json finished_add(const std::string& file) {
+        for (int i = 0; i < 400; ++i) {
             const obctl::Json add =
                 obctl::Json::parse(call("GET", "/api/add", host() + cookie).body, nullptr, false);
-            if (add.is_object() && add["finished"] == true) return add;
+            if (add.is_object() && add["file"] == file && add["finished"] == true) return add;
             usleep(50 * 1000);
         }
         return obctl::Json();
@@ -313,7 +313,7 @@ TEST_F(WebApi, UploadsThatGoWellAndThatDoNot) {
     r = call("POST", "/api/add?name=second&file=second.tar", change_headers(), tar);
     EXPECT_EQ(r.status, 409);
     EXPECT_NE(r.body.find("an upload of slow.tar from 127.0.0.1"), std::string::npos) << r.body;
-    obctl::Json add = finished_add();
+    obctl::Json add = finished_add("slow.tar");
     EXPECT_NE(add["verdict"]["status"], 200) << add.dump();
     close(stalled);
 
@@ -321,7 +321,7 @@ TEST_F(WebApi, UploadsThatGoWellAndThatDoNot) {
     const int cut = start_upload("name=cut&file=cut.tar", tar.size());
     send_all(cut, tar.substr(0, 1000));
     close(cut);
-    add = finished_add();
+    add = finished_add("cut.tar");
     EXPECT_NE(add["verdict"]["status"], 200) << add.dump();
 
     r = call("POST", "/api/add?name=img9&label=Nine&file=img9.tar", change_headers(), tar);
