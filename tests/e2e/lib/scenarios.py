@@ -1305,3 +1305,4 @@ def obctl_web_power_cut(box):
     box.check(back.fsck_status == 0, "volume not clean after the replay:\n" + back.fsck_output)
     names = back.names("/ob")
     box.check("big" not in names, "a half image is listed: %s" % names)
+    box.check(any(n.startswith(".obadd-") for n in names), "the cut left no unpack under a hidden name: %s" % names)
