@@ -236,6 +236,8 @@ TEST_F(WebApi, EveryActionAnswersAsTheOperationDoes) {
         {"a name rebound to the box", "/api/default", R"({"name":"img1"})",
          "Host: evil.example:8190\r\n" + cookie + "X-Orbiel: 1\r\n", 403, "Host"},
         {"no session", "/api/default", R"({"name":"img1"})", host() + "X-Orbiel: 1\r\n", 401, ""},
+        {"headers past a connection's memory", "/api/default", R"({"name":"img1"})",
+         change_headers() + "X-Big: " + std::string(40000, 'a') + "\r\n", 431, ""},
         {"no JSON", "/api/default", "name=img1", "", 400, "no JSON object"},
         {"a member missing", "/api/rename", R"({"name":"img1"})", "", 400, "to is missing"},
         {"a NUL byte", "/api/default", R"({"name":"img1\u0000/../x"})", "", 400, "NUL"},
@@ -289,6 +291,16 @@ TEST_F(WebApi, EveryActionAnswersAsTheOperationDoes) {
     EXPECT_NE(busy.body.find("in use by"), std::string::npos) << busy.body;
     EXPECT_EQ(call("GET", "/api/status", host() + cookie).status, 409);
     close(held);
+    // As many connections from one address as a browser opens, and no more.
+    std::vector<int> idle;
+    for (unsigned i = 0; i < options.per_address; ++i)
+        idle.push_back(connect_to(port));
+    usleep(200 * 1000);
+    EXPECT_EQ(call("GET", "/api/web", host() + cookie).status, 0) << "one too many";
+    for (int fd : idle)
+        close(fd);
+    usleep(200 * 1000);
+    EXPECT_EQ(call("GET", "/api/web", host() + cookie).status, 200);
 }
 
 // Uploads: installed as they stream in; one at a time; refused before a
