@@ -103,6 +103,12 @@ void lcd_text(int x, int y, const char* text, int width, int height) {
 }
 
 void lcd_font_init() {
+    // FreeType's library, cache and face for the panel's font are made once:
+    // the menu's own serve when they are for that font, and those made here
+    // serve every later name.
+    if (face != nullptr && desc.face_id != nullptr &&
+        strcmp(static_cast<const char*>(desc.face_id), ob::default_font) == 0)
+        return;
     static const FontMessages panel_messages = {
         "Freetype <FT_Init_FreeType failed. Error: 0x%.2X>\n",
         "Freetype <FTC_Manager_New failed. Error: 0x%.2X>\n",
