@@ -22,10 +22,10 @@ struct KernelMount {
     const char* unless_present = nullptr;  // the row is left out where this path exists
 };
 
-// systemd from version 233 on reads a tmpfs on /sys/fs/cgroup whose systemd
-// directory has no release_agent as a container's cgroup tree where the
-// kernel has cgroup namespaces (Linux 4.6): it then ignores the kernel
-// command line, skips the units that need real hardware and does not
+// A current systemd (Debian 12's 252, say) reads a tmpfs on /sys/fs/cgroup
+// whose systemd directory has no release_agent as a container's cgroup tree
+// where the kernel has cgroup namespaces (Linux 4.6): it then ignores the
+// kernel command line, skips the units that need real hardware and does not
 // remount its root read-only at power-off. The boxes' 3.x kernels have
 // none, so their images keep the tmpfs; on a newer kernel the image's init
 // sets up /sys/fs/cgroup as after any boot.
