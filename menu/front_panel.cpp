@@ -131,13 +131,9 @@ int lcd_render_glyph(unsigned char ch, int sx, int sy, int ex, int red, int gree
                       ch, lookup);
         return 0;
     }
-    int kern = 0;
-    if (use_kerning) {
-        FT_Vector delta;
-        FT_Get_Kerning(face, prev_glyphindex, index, FT_KERNING_DEFAULT, &delta);
-        kern = static_cast<int>(delta.x >> 6);
-        prev_glyphindex = index;
-    }
+    // With the font objects kept from call to call, the face's active size
+    // may be another text's: kerning_before makes the panel's size active.
+    const int kern = kerning_before(index);
     if (red == measuring) return sbit->xadvance + kern;
     if (sx + sbit->xadvance >= ex) return -1;
     uint8_t value = rgb332(red, green, blue);

@@ -123,6 +123,13 @@ TEST_F(FrontPanelTest, TheFontObjectsAreMadeOnceAndServeEveryUpdate) {
     render_text("Flash", 300, 300, 500, 0, 2, white);
     EXPECT_GT(count(300, 260, 800, 300, white), 0);
 
+    // Menu text at another size between two updates leaves the panel's
+    // kerning as it was (the second takes its glyphs from the cache).
+    panel_show_name("AVWAVTo.AV");
+    render_text("AVAVA", 300, 400, 500, 0, 3, white);
+    panel_show_name("AVWAVTo.AV");
+    EXPECT_EQ(last_frame(), expected_frame("AVWAVTo.AV", 24));
+
     // The font file gone meanwhile: the face made from it still draws.
     ASSERT_EQ(kernel.unlink(ob::default_font), 0);
     panel_show_name("img2");
