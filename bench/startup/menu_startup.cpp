@@ -125,12 +125,45 @@ public:
 // ends the measurement, and the rest of its run is over at once: its clock
 // jumps past every time-out, nothing comes from the remote and its pauses are
 // skipped. What it prints goes nowhere.
+//
+// Where the time goes: the CPU time at the first of a few calls of the seam
+// that mark the start's steps, in the order they come.
 class BoxKernel : public ob::LinuxKernel {
 public:
     double first_poll_ms = -1;
+    std::vector<std::pair<std::string, double>> marks;
     int poll(struct pollfd*, nfds_t, int) override {
-        if (first_poll_ms < 0) first_poll_ms = cpu_ms();
+        if (first_poll_ms < 0) first_poll_ms = mark("front panel written, first wait for a key");
         return 0;
+    }
+    void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) override {
+        mark(logo_fd < 0 ? "framebuffer set up and mapped" : "logo: its mode set, mapped again");
+        return LinuxKernel::mmap(addr, length, prot, flags, fd, offset);
+    }
+    ssize_t read(int fd, void* buf, size_t count) override {
+        if (fd == logo_fd && marked("logo: its mode set, mapped again"))
+            mark("logo: screen cleared");
+        return LinuxKernel::read(fd, buf, count);
+    }
+    std::string host_path(const char* path) override {
+        mark("font library and cache made");
+        return LinuxKernel::host_path(path);
+    }
+    int open(const char* path, int flags, mode_t mode) override {
+        const int fd = LinuxKernel::open(path, flags, mode);
+        if (strcmp(path, ob::default_logo) == 0) {
+            mark("font face read, settings and images");
+            logo_fd = fd;
+        }
+        if (strcmp(path, "/dev/dbox/oled0") == 0) mark("input devices opened, the list drawn");
+        return fd;
+    }
+    int close(int fd) override {
+        if (fd == logo_fd && fd >= 0) {
+            mark("logo: decoded onto the screen");
+            logo_fd = -1;
+        }
+        return LinuxKernel::close(fd);
     }
     int64_t monotonic_ms() override {
         return LinuxKernel::monotonic_ms() + (first_poll_ms < 0 ? 0 : 24 * 3600 * 1000);
@@ -142,7 +175,32 @@ public:
         return fd == 1 || fd == 2 ? static_cast<ssize_t>(count)
                                   : LinuxKernel::write(fd, buf, count);
     }
+
+private:
+    int logo_fd = -1;
+    bool marked(const char* step) const {
+        return std::any_of(marks.begin(), marks.end(),
+                           [step](const auto& m) { return m.first == step; });
+    }
+    double mark(const char* step) {
+        const double now = cpu_ms();
+        if (first_poll_ms < 0 && !marked(step)) marks.emplace_back(step, now);
+        return now;
+    }
 };
+
+// The box runs' steps: what each took, by the step's name, in their order.
+std::vector<std::pair<std::string, std::vector<double>>> box_steps;
+
+void note_box_steps(const BoxKernel& k, double start) {
+    double before = start;
+    for (size_t i = 0; i < k.marks.size(); ++i) {
+        if (box_steps.size() <= i) box_steps.emplace_back(k.marks[i].first, std::vector<double>());
+        if (box_steps[i].first == k.marks[i].first)
+            box_steps[i].second.push_back(k.marks[i].second - before);
+        before = k.marks[i].second;
+    }
+}
 
 double box_startup_ms() {
     BoxKernel k;
@@ -157,6 +215,7 @@ double box_startup_ms() {
         fprintf(stderr, "menu_startup: the menu never waited for input\n");
         exit(1);
     }
+    note_box_steps(k, start);
     return k.first_poll_ms - start;
 }
 
@@ -242,5 +301,9 @@ int main(int argc, char** argv) {
     printf("spread                  %9.2fx to %.2fx (middle half), %.2fx to %.2fx (all)\n",
            at_rank(r, 0.25), at_rank(r, 0.75), r.front(), r.back());
     printf("median within           %9.2fx to %.2fx (95 %%)\n", low, high);
+    for (const auto& step : box_steps)
+        if (!step.second.empty())
+            printf("  step %8.1f ms CPU: %s\n", at_rank(sorted(step.second), 0.5),
+                   step.first.c_str());
     return 0;
 }
