@@ -61,7 +61,8 @@ void idle_selection(benchmark::State& state, bool wait) {
         long passes = 0;
         orbiel::start_countdown();
         for (;;) {
-            if (orbiel::renews_timeout(orbiel::read_key())) orbiel::renew_deadline();
+            orbiel::read_key();
+            if (orbiel::renews_timeout()) orbiel::renew_deadline();
             if (orbiel::deadline_passed()) break;
             orbiel::draw_progress();
             if (wait) orbiel::wait_for_next_pass();

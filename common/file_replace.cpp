@@ -24,6 +24,22 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The new contents, mode and owner into the temporary fd, on the disk, and
+// fd closed; false with errno of the failed step.
+bool fill_temporary(int fd, const struct stat& old, const FilePart* parts, size_t count) {
+    bool ok = true;
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = write_all(fd, parts[i].data, parts[i].size);
+    // The file-creation mask may have narrowed the mode given to open.
+    ok = ok && kernel().fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && kernel().fchown(fd, old.st_uid, old.st_gid) == 0;
+    ok = ok && kernel().fsync(fd) == 0;
+    const int saved = errno;
+    ok = kernel().close(fd) == 0 && ok;
+    if (!ok && errno == 0) errno = saved;
+    return ok;
+}
+
 }  // namespace
 
 void flush_directory_of(const char* path) {
@@ -60,15 +76,8 @@ bool replace_file(const char* path, const struct stat& old, const FilePart* part
         kernel().open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK,
                       old.st_mode & 07777);
     if (fd < 0) return false;
-    bool ok = true;
-    for (size_t i = 0; ok && i < count; ++i)
-        ok = write_all(fd, parts[i].data, parts[i].size);
-    // The file-creation mask may have narrowed the mode given to open.
-    ok = ok && kernel().fchmod(fd, old.st_mode & 07777) == 0;
-    ok = ok && kernel().fchown(fd, old.st_uid, old.st_gid) == 0;
-    ok = ok && kernel().fsync(fd) == 0;
-    ok = kernel().close(fd) == 0 && ok;
-    ok = ok && kernel().rename(temporary.c_str(), path) == 0;
+    const bool ok =
+        fill_temporary(fd, old, parts, count) && kernel().rename(temporary.c_str(), path) == 0;
     if (!ok) {
         const int saved = errno;
         kernel().unlink(temporary.c_str());
@@ -89,14 +98,8 @@ bool replace_file_at(int dirfd, const char* name, const struct stat& old, const 
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                              old.st_mode & 07777);
     if (fd < 0) return false;
-    bool ok = true;
-    for (size_t i = 0; ok && i < count; ++i)
-        ok = write_all(fd, parts[i].data, parts[i].size);
-    ok = ok && kernel().fchmod(fd, old.st_mode & 07777) == 0;
-    ok = ok && kernel().fchown(fd, old.st_uid, old.st_gid) == 0;
-    ok = ok && kernel().fsync(fd) == 0;
-    ok = kernel().close(fd) == 0 && ok;
-    ok = ok && kernel().renameat(dirfd, temporary.c_str(), dirfd, name) == 0;
+    const bool ok = fill_temporary(fd, old, parts, count) &&
+                    kernel().renameat(dirfd, temporary.c_str(), dirfd, name) == 0;
     if (!ok) {
         const int saved = errno;
         kernel().unlinkat(dirfd, temporary.c_str(), 0);

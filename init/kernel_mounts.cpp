@@ -2,6 +2,7 @@
 
 #include <stddef.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include "kernel.h"
 
@@ -16,9 +17,19 @@ struct KernelMount {
     const char* type;
     unsigned long flags;
     const char* data;
-    const char* error_prefix;   // nullptr: a failure is expected and not worth a line
-    const char* make_after[5];  // plain directories inside the fresh mount
+    const char* error_prefix;              // nullptr: a failure is expected and not worth a line
+    const char* make_after[5];             // plain directories inside the fresh mount
+    const char* unless_present = nullptr;  // the row is left out where this path exists
 };
+
+// A current systemd (Debian 12's 252, say) reads a tmpfs on /sys/fs/cgroup
+// whose systemd directory has no release_agent as a container's cgroup tree
+// where the kernel has cgroup namespaces (Linux 4.6): it then ignores the
+// kernel command line, skips the units that need real hardware and does not
+// remount its root read-only at power-off. The boxes' 3.x kernels have
+// none, so their images keep the tmpfs; on a newer kernel the image's init
+// sets up /sys/fs/cgroup as after any boot.
+constexpr const char* cgroup_namespaces = "/proc/self/ns/cgroup";
 
 // Every row but /proc carries the historical MS_MGC_VAL, as the images' own
 // scripts do.
@@ -60,7 +71,8 @@ const KernelMount prepared_image_mounts[] = {
      "mode=755",
      "/sys/fs/cgroup",
      {"/sys/fs/cgroup/systemd", "/sys/fs/cgroup/cpuset", "/sys/fs/cgroup/cpu,cpuacct",
-      "/sys/fs/cgroup/devices", "/sys/fs/cgroup/freezer"}},
+      "/sys/fs/cgroup/devices", "/sys/fs/cgroup/freezer"},
+     cgroup_namespaces},
 };
 
 // /dev and /sys usually came along from the flash root already, and a plain
@@ -90,6 +102,9 @@ void make_dirs(const char* const (&paths)[N]) {
 template <size_t N>
 void mount_rows(const KernelMount (&rows)[N]) {
     for (const KernelMount& row : rows) {
+        struct stat st;
+        if (row.unless_present != nullptr && ob::kernel().lstat(row.unless_present, &st) == 0)
+            continue;
         make_dirs(row.make_first);
         if (ob::kernel().mount(row.source, row.target, row.type, row.flags, row.data) != 0 &&
             row.error_prefix != nullptr)

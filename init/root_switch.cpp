@@ -19,6 +19,7 @@
 #include "medium.h"
 #include "obinit.h"
 #include "program_check.h"
+#include "resolve_below.h"
 #include "shell_commands.h"
 
 namespace obinit {
@@ -32,11 +33,12 @@ struct CarryOver {
     const char* source;
     const char* target_below_root;
     unsigned long flags;
+    const char* what;  // in the line that says it is left out
 };
 constexpr CarryOver carry_overs[] = {
-    {ob::medium_mount, ob::medium_mount, MS_BIND},
-    {"/sys", "/sys", MS_MOVE},
-    {"/dev", "/dev", MS_MOVE},
+    {ob::medium_mount, ob::medium_mount, MS_BIND, "the medium"},
+    {"/sys", "/sys", MS_MOVE, "/sys"},
+    {"/dev", "/dev", MS_MOVE, "/dev"},
 };
 
 constexpr const char* console = "/dev/console";
@@ -48,10 +50,7 @@ constexpr const char* console = "/dev/console";
 // program that the kernel would start (process 1 would end otherwise).
 // Reports and returns false otherwise; nothing is mounted yet.
 bool can_enter(const char* new_root) {
-    struct stat root_dir;
-    const bool root_known = ob::kernel().stat("/", &root_dir) == 0;
-    const ob::ImageBootProblem problem =
-        ob::image_boot_problem(ob::images_dir, new_root, root_known ? &root_dir : nullptr);
+    const ob::ImageBootProblem problem = boot_problem(new_root);
     if (problem.kind != ob::ImageBootProblem::none) {
         ob::printf_to(2, "%s\n", ob::image_boot_message(problem, new_root, ob::images_dir).c_str());
         return false;
@@ -61,28 +60,60 @@ bool can_enter(const char* new_root) {
     return false;
 }
 
-// Whether the directory holding a mount point is the image's own: the path
-// is taken in the flash root's view, where a link in the image (media ->
-// /mnt) would lead out of it.
-bool parent_in_image(const std::string& new_root, const char* point) {
-    const std::string parent(point, static_cast<size_t>(strrchr(point, '/') - point));
-    if (parent.empty()) return true;
-    struct stat st;
-    return ob::kernel().lstat((new_root + parent).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// A path of the image as the image will see it: its links are followed
+// inside the image (media -> /mnt/media puts the medium on the image's own
+// /mnt/media/ob), never into the flash root. The result is below new_root,
+// "" for the image's root itself.
+bool in_image(const std::string& new_root, const std::string& path, std::string& below) {
+    if (!ob::resolve_below(new_root, path, below)) return false;
+    if (below == "/") below.clear();
+    return true;
 }
 
 // Without them the image would boot without the medium, /sys, /dev and
-// /proc; one that cannot be made is reported, and the boot goes on.
-void make_missing_mount_points(const char* new_root) {
+// /proc; each missing one is made where the image's links put it. One that
+// cannot be made is reported, and the boot goes on.
+void make_missing_mount_points(const std::string& new_root) {
     for (const ob::MountPoint& point : ob::image_mount_points) {
-        const std::string path = std::string(new_root) + point.path;
-        struct stat st;
-        if (ob::kernel().lstat(path.c_str(), &st) == 0 || errno != ENOENT) continue;
-        if (!parent_in_image(new_root, point.path)) continue;
-        if (ob::kernel().mkdir(path.c_str(), point.mode) != 0)
+        std::string below;
+        if (in_image(new_root, point.path, below)) continue;
+        const char* name = strrchr(point.path, '/');
+        if (!in_image(new_root, std::string(point.path, name), below)) continue;
+        const std::string path = new_root + below + name;
+        if (ob::kernel().mkdir(path.c_str(), point.mode) != 0 && errno != EEXIST)
             ob::printf_to(2, "Orbiel: cannot make mount point %s: %s\n", path.c_str(),
                           strerror(errno));
     }
+}
+
+// A target that leads nowhere, to no directory or to the image's root is
+// left out with a line: the image then runs without that tree.
+void carry_trees_into(const std::string& new_root) {
+    for (const CarryOver& carry : carry_overs) {
+        std::string below;
+        struct stat st;
+        if (!in_image(new_root, carry.target_below_root, below) || below.empty() ||
+            ob::kernel().stat((new_root + below).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            ob::printf_to(2, "Orbiel: image directory %s has no directory %s, %s left out\n",
+                          new_root.c_str(), carry.target_below_root, carry.what);
+            continue;
+        }
+        ob::kernel().mount(carry.source, (new_root + below).c_str(), nullptr, carry.flags, nullptr);
+    }
+}
+
+// The image directory becomes a mount of its own and is entered through it,
+// so that the image's "/" is the root of a mount: systemd remounts it to set
+// up a service's private mounts, and its shutdown remounts it read-only,
+// which leaves the medium clean.
+bool bind_onto_itself(const char* new_root) {
+    return ob::kernel().mount(new_root, new_root, nullptr, MS_BIND, nullptr) == 0 &&
+           ob::kernel().chdir(new_root) == 0;
+}
+
+bool move_onto_root() {
+    return ob::kernel().mount(".", "/", nullptr, MS_MOVE, nullptr) == 0 &&
+           ob::kernel().chroot(".") == 0 && ob::kernel().chdir("/") == 0;
 }
 
 void reopen_console() {
@@ -105,20 +136,19 @@ void reopen_console() {
 
 }  // namespace
 
-int switch_root(const char* new_root) {
-    std::string targets[sizeof carry_overs / sizeof carry_overs[0]];
-    for (size_t i = 0; i < sizeof carry_overs / sizeof carry_overs[0]; ++i)
-        targets[i] = std::string(new_root) + carry_overs[i].target_below_root;
+ob::ImageBootProblem boot_problem(const char* new_root) {
+    struct stat root_dir;
+    const bool root_known = ob::kernel().stat("/", &root_dir) == 0;
+    return ob::image_boot_problem(ob::images_dir, new_root, root_known ? &root_dir : nullptr);
+}
 
+int switch_root(const char* new_root) {
     if (!can_enter(new_root)) return 1;  // also makes new_root the working directory
     make_missing_mount_points(new_root);
-    for (size_t i = 0; i < sizeof carry_overs / sizeof carry_overs[0]; ++i)
-        ob::kernel().mount(carry_overs[i].source, targets[i].c_str(), nullptr, carry_overs[i].flags,
-                           nullptr);
-
-    if (ob::kernel().mount(".", "/", nullptr, MS_BIND, nullptr) != 0 ||
-        ob::kernel().chroot(".") != 0 || ob::kernel().chdir("/") != 0)
-        ob::print_error("moving rootdir");
+    const bool bound = bind_onto_itself(new_root);
+    if (!bound) ob::print_error("moving rootdir");
+    carry_trees_into(new_root);
+    if (bound && !move_onto_root()) ob::print_error("moving rootdir");
     // Even without the root mount the boot goes on inside the image directory.
     ob::kernel().chroot(".");
     ob::kernel().chdir("/");

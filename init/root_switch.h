@@ -2,7 +2,12 @@
 // over to the image's own init program.
 #pragma once
 
+#include "image_boot.h"
+
 namespace obinit {
+
+// What keeps obinit from switching into new_root (kind none: nothing).
+ob::ImageBootProblem boot_problem(const char* new_root);
 
 // 0 once process 1 runs inside new_root; 1 (after its message, nothing
 // mounted) when new_root cannot be entered.

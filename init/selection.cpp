@@ -11,6 +11,7 @@
 #include "kernel.h"
 #include "medium.h"
 #include "obinit.h"
+#include "root_switch.h"
 #include "selection_file.h"
 
 namespace obinit {
@@ -37,6 +38,18 @@ bool take_one_shot() {
     if (read != ob::BootSelection::named) {
         ob::printf_to(2, "Orbiel: no image name in %s, not honoured\n", ob::one_shot_file);
         return false;
+    }
+    // A request for one boot that cannot be honoured leaves the boot as it
+    // would have been without it.
+    if (word != ob::flash_name) {
+        const std::string root = std::string(ob::images_dir) + "/" + word;
+        const ob::ImageBootProblem problem = boot_problem(root.c_str());
+        if (problem.kind != ob::ImageBootProblem::none) {
+            ob::printf_to(2, "%s (%s), not honoured\n",
+                          ob::image_boot_message(problem, root, ob::images_dir).c_str(),
+                          ob::one_shot_file);
+            return false;
+        }
     }
     ob::printf_to(2, "Orbiel boots %s once (%s) ...\n", word.c_str(), ob::one_shot_file);
     snprintf(state().selection, selection_size, "%s", word.c_str());

@@ -11,8 +11,9 @@ void read_selection();
 // the removal on the medium first, so that a power cut or a hang during that
 // boot brings the stored choice back. False (nothing chosen) without the
 // file, and, after a line that says why, for a file that names nothing
-// usable (removed too) or that cannot be removed (then it is not honoured:
-// it would boot again and again).
+// usable or an image that would not boot (removed too: the stored choice
+// boots instead) or that cannot be removed (then it is not honoured: it
+// would boot again and again).
 bool take_one_shot();
 
 }  // namespace obinit

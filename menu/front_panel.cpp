@@ -103,6 +103,12 @@ void lcd_text(int x, int y, const char* text, int width, int height) {
 }
 
 void lcd_font_init() {
+    // FreeType's library, cache and face for the panel's font are made once:
+    // the menu's own serve when they are for that font, and those made here
+    // serve every later name.
+    if (face != nullptr && desc.face_id != nullptr &&
+        strcmp(static_cast<const char*>(desc.face_id), ob::default_font) == 0)
+        return;
     static const FontMessages panel_messages = {
         "Freetype <FT_Init_FreeType failed. Error: 0x%.2X>\n",
         "Freetype <FTC_Manager_New failed. Error: 0x%.2X>\n",
@@ -125,13 +131,9 @@ int lcd_render_glyph(unsigned char ch, int sx, int sy, int ex, int red, int gree
                       ch, lookup);
         return 0;
     }
-    int kern = 0;
-    if (use_kerning) {
-        FT_Vector delta;
-        FT_Get_Kerning(face, prev_glyphindex, index, FT_KERNING_DEFAULT, &delta);
-        kern = static_cast<int>(delta.x >> 6);
-        prev_glyphindex = index;
-    }
+    // With the font objects kept from call to call, the face's active size
+    // may be another text's: kerning_before makes the panel's size active.
+    const int kern = kerning_before(index);
     if (red == measuring) return sbit->xadvance + kern;
     if (sx + sbit->xadvance >= ex) return -1;
     uint8_t value = rgb332(red, green, blue);

@@ -37,19 +37,7 @@ bool look_up_glyph(char ch, int& kern) {
                       static_cast<unsigned>(code), ch, static_cast<unsigned>(lookup_error));
         return false;
     }
-    kern = 0;
-    if (use_kerning) {
-        // Kerning is scaled by the face's active size, which the glyph cache
-        // sets only when it renders a glyph, not when it has the glyph
-        // already: make this text's size the active one first.
-        FTC_ScalerRec scaler = {desc.face_id, desc.width, desc.height, 1, 0, 0};
-        FT_Size size = nullptr;
-        FTC_Manager_LookupSize(manager, &scaler, &size);
-        FT_Vector delta = {0, 0};
-        FT_Get_Kerning(face, prev_glyphindex, index, FT_KERNING_DEFAULT, &delta);
-        kern = static_cast<int>(delta.x >> 6);  // 26.6 to whole pixels, toward minus infinity
-        prev_glyphindex = index;
-    }
+    kern = kerning_before(index);
     return true;
 }
 
@@ -172,6 +160,20 @@ void render_text(const char* text, int x, int y, int width, int align, int size_
         if (advance == -1) break;
         pen = saturating_add(pen, advance);
     }
+}
+
+int kerning_before(FT_UInt index) {
+    if (!use_kerning) return 0;
+    // Kerning is scaled by the face's active size, which the glyph cache sets
+    // only when it renders a glyph, not when it has the glyph already: make
+    // this text's size the active one first.
+    FTC_ScalerRec scaler = {desc.face_id, desc.width, desc.height, 1, 0, 0};
+    FT_Size size = nullptr;
+    FTC_Manager_LookupSize(manager, &scaler, &size);
+    FT_Vector delta = {0, 0};
+    FT_Get_Kerning(face, prev_glyphindex, index, FT_KERNING_DEFAULT, &delta);
+    prev_glyphindex = index;
+    return static_cast<int>(delta.x >> 6);  // 26.6 to whole pixels, toward minus infinity
 }
 
 bool set_up_font(const char* path, const FontMessages& messages) {

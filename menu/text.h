@@ -33,6 +33,11 @@ int text_width(const char* text, int size_code);
 // baseline at y, cut at x + width, aligned by one of the codes above.
 void render_text(const char* text, int x, int y, int width, int align, int size_code, color c);
 
+// The kerning in pixels between the glyph of the previous call (0: none)
+// and this one at the size in desc, which it remembers for the next call;
+// 0 for a font without kerning. Shared with the front panel.
+int kerning_before(FT_UInt index);
+
 // What set_up_font reports when a step fails: printf formats taking the
 // FreeType error number.
 struct FontMessages {

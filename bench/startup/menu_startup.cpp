@@ -4,9 +4,10 @@
 // the selection stage first waits for the remote) on a 1280 x 720 box, and,
 // in the same run, libjpeg-turbo decoding the same logo into memory with
 // nothing else. Both run the real code on the machine or emulator this
-// program runs on, against the recording fake kernel (so the clock the menu
-// waits on is virtual, and what is timed is work) with a box-like
-// framebuffer (whose mode changes allocate nothing).
+// program runs on, against the fake kernel with its recording off (so the
+// clock the menu waits on is virtual, what is timed is work, and the fake's
+// bookkeeping of calls is not) with a box-like framebuffer (whose mode
+// changes allocate nothing).
 //
 // The two are measured in pairs, one right after the other, in turns which
 // goes first, and each pair gives its own ratio: a machine busy with other
@@ -17,10 +18,15 @@
 // order statistics; 0.02 at 1.3x), so that two invocations agree within
 // 0.05.
 //
-//     menu_startup LOGO.jpg FONT.ttf [RUNS]
+// With --box it runs on a box (the emulated one): the menu against the real
+// kernel, its framebuffer and input devices, with the medium on /media/ob
+// holding the same logo and font.
+//
+//     menu_startup [--box] LOGO.jpg FONT.ttf [RUNS]
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 // After stdio.h, which it needs.
 #include <jpeglib.h>
@@ -34,6 +40,7 @@
 
 #include "../box_framebuffer.h"
 #include "fake_kernel.h"
+#include "linux_kernel.h"
 #include "medium.h"
 #include "menu_state.h"
 #include "orbiel.h"
@@ -113,8 +120,108 @@ public:
     }
 };
 
+// The box's own kernel (inside the emulated box, with its framebuffer and
+// input devices and the medium on /media/ob): the menu's first wait for input
+// ends the measurement, and the rest of its run is over at once: its clock
+// jumps past every time-out, nothing comes from the remote and its pauses are
+// skipped. What it prints goes nowhere.
+//
+// Where the time goes: the CPU time at the first of a few calls of the seam
+// that mark the start's steps, in the order they come.
+class BoxKernel : public ob::LinuxKernel {
+public:
+    double first_poll_ms = -1;
+    std::vector<std::pair<std::string, double>> marks;
+    int poll(struct pollfd*, nfds_t, int) override {
+        if (first_poll_ms < 0) first_poll_ms = mark("front panel written, first wait for a key");
+        return 0;
+    }
+    void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) override {
+        mark(logo_fd < 0 ? "framebuffer set up and mapped" : "logo: its mode set, mapped again");
+        return LinuxKernel::mmap(addr, length, prot, flags, fd, offset);
+    }
+    ssize_t read(int fd, void* buf, size_t count) override {
+        if (fd == logo_fd && marked("logo: its mode set, mapped again"))
+            mark("logo: screen cleared");
+        return LinuxKernel::read(fd, buf, count);
+    }
+    std::string host_path(const char* path) override {
+        mark("font library and cache made");
+        return LinuxKernel::host_path(path);
+    }
+    int open(const char* path, int flags, mode_t mode) override {
+        const int fd = LinuxKernel::open(path, flags, mode);
+        if (strcmp(path, ob::default_logo) == 0) {
+            mark("font face read, settings and images");
+            logo_fd = fd;
+        }
+        if (strcmp(path, "/dev/dbox/oled0") == 0) mark("input devices opened, the list drawn");
+        return fd;
+    }
+    int close(int fd) override {
+        if (fd == logo_fd && fd >= 0) {
+            mark("logo: decoded onto the screen");
+            logo_fd = -1;
+        }
+        return LinuxKernel::close(fd);
+    }
+    int64_t monotonic_ms() override {
+        return LinuxKernel::monotonic_ms() + (first_poll_ms < 0 ? 0 : 24 * 3600 * 1000);
+    }
+    void sleep_us(unsigned long microseconds) override {
+        if (first_poll_ms < 0) LinuxKernel::sleep_us(microseconds);
+    }
+    ssize_t write(int fd, const void* buf, size_t count) override {
+        return fd == 1 || fd == 2 ? static_cast<ssize_t>(count)
+                                  : LinuxKernel::write(fd, buf, count);
+    }
+
+private:
+    int logo_fd = -1;
+    bool marked(const char* step) const {
+        return std::any_of(marks.begin(), marks.end(),
+                           [step](const auto& m) { return m.first == step; });
+    }
+    double mark(const char* step) {
+        const double now = cpu_ms();
+        if (first_poll_ms < 0 && !marked(step)) marks.emplace_back(step, now);
+        return now;
+    }
+};
+
+// The box runs' steps: what each took, by the step's name, in their order.
+std::vector<std::pair<std::string, std::vector<double>>> box_steps;
+
+void note_box_steps(const BoxKernel& k, double start) {
+    double before = start;
+    for (size_t i = 0; i < k.marks.size(); ++i) {
+        if (box_steps.size() <= i) box_steps.emplace_back(k.marks[i].first, std::vector<double>());
+        if (box_steps[i].first == k.marks[i].first)
+            box_steps[i].second.push_back(k.marks[i].second - before);
+        before = k.marks[i].second;
+    }
+}
+
+double box_startup_ms() {
+    BoxKernel k;
+    ob::Kernel* before = ob::set_kernel(&k);
+    orbiel::reset_menu_state();
+    char program[] = "/media/ob/bin/orbiel";
+    char* argv[] = {program, nullptr};
+    const double start = cpu_ms();
+    orbiel::orbiel_main(1, argv);
+    ob::set_kernel(before);
+    if (k.first_poll_ms < 0) {
+        fprintf(stderr, "menu_startup: the menu never waited for input\n");
+        exit(1);
+    }
+    note_box_steps(k, start);
+    return k.first_poll_ms - start;
+}
+
 double startup_ms(const std::string& jpeg, const std::string& font) {
     FirstWait k;
+    k.recording = false;
     k.add_device("/dev/fb0", std::make_unique<ob_bench::BoxFramebuffer>());
     k.add_device("/dev/input/event0", std::make_unique<ob_test::FakeInputDevice>());
     k.write_file(ob::default_logo, jpeg);
@@ -138,8 +245,13 @@ double startup_ms(const std::string& jpeg, const std::string& font) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool on_box = argc > 1 && strcmp(argv[1], "--box") == 0;
+    if (on_box) {
+        --argc;
+        ++argv;
+    }
     if (argc < 3) {
-        fprintf(stderr, "usage: menu_startup LOGO.jpg FONT.ttf [RUNS]\n");
+        fprintf(stderr, "usage: menu_startup [--box] LOGO.jpg FONT.ttf [RUNS]\n");
         return 2;
     }
     const std::string jpeg = file_content(argv[1]);
@@ -149,18 +261,19 @@ int main(int argc, char** argv) {
         fprintf(stderr, "menu_startup: cannot read %s or %s\n", argv[1], argv[2]);
         return 1;
     }
+    const auto start_ms = [&] { return on_box ? box_startup_ms() : startup_ms(jpeg, font); };
     // A first pair unmeasured: an emulator translates the code on its first run.
     decode_ms(jpeg);
-    startup_ms(jpeg, font);
+    start_ms();
     std::vector<double> decode, startup, ratio;
     double low = 0, high = 0;
     for (int i = 0;; ++i) {
         double d, s;
         if (i % 2 == 0) {
             d = decode_ms(jpeg);
-            s = startup_ms(jpeg, font);
+            s = start_ms();
         } else {
-            s = startup_ms(jpeg, font);
+            s = start_ms();
             d = decode_ms(jpeg);
         }
         decode.push_back(d);
@@ -188,5 +301,9 @@ int main(int argc, char** argv) {
     printf("spread                  %9.2fx to %.2fx (middle half), %.2fx to %.2fx (all)\n",
            at_rank(r, 0.25), at_rank(r, 0.75), r.front(), r.back());
     printf("median within           %9.2fx to %.2fx (95 %%)\n", low, high);
+    for (const auto& step : box_steps)
+        if (!step.second.empty())
+            printf("  step %8.1f ms CPU: %s\n", at_rank(sorted(step.second), 0.5),
+                   step.first.c_str());
     return 0;
 }

@@ -44,20 +44,23 @@ bool store_choice(const Medium& medium, const char* box_path, const std::string&
     return write_medium_file(medium, shown(box_path), name + "\n", error);
 }
 
-Outcome set_default(const Medium& medium, const std::string& name) {
+namespace {
+
+Outcome store_if_choosable(const Medium& medium, const char* box_path, const std::string& name) {
     std::string error;
     if (!choosable(medium, name, error)) return outcome(Outcome::refused, error);
-    if (!store_choice(medium, ob::selection_file, name, error))
-        return outcome(Outcome::failed, error);
+    if (!store_choice(medium, box_path, name, error)) return outcome(Outcome::failed, error);
     return succeeded();
 }
 
+}  // namespace
+
+Outcome set_default(const Medium& medium, const std::string& name) {
+    return store_if_choosable(medium, ob::selection_file, name);
+}
+
 Outcome set_oneshot(const Medium& medium, const std::string& name) {
-    std::string error;
-    if (!choosable(medium, name, error)) return outcome(Outcome::refused, error);
-    if (!store_choice(medium, ob::one_shot_file, name, error))
-        return outcome(Outcome::failed, error);
-    return succeeded();
+    return store_if_choosable(medium, ob::one_shot_file, name);
 }
 
 }  // namespace obctl

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -113,6 +114,14 @@ bool DirHandle::stat_self(struct stat& st) const { return ob::kernel().fstat(fd_
 
 std::string handle_failure(const std::string& shown, int err) {
     switch (err) {
+        case EACCES:
+            if (geteuid() != 0) return shown + ": " + strerror(err) + " (run obctl as root)";
+            break;
+        case EROFS:
+            return shown + ": the medium is mounted read-only (mount it read-write first)";
+        case ENOSPC:
+        case EDQUOT:
+            return shown + ": the medium is full";
         case ELOOP:
             return shown + " is a symbolic link, which obctl never follows inside the medium";
         case EXDEV:

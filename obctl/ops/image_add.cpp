@@ -95,7 +95,7 @@ std::string boot_refusal(const Medium& medium, const std::string& root, const st
 bool rename_flushed(const DirHandle& images, const std::string& from, const std::string& to,
                     std::string& error) {
     if (ob::kernel().renameat(images.fd(), from.c_str(), images.fd(), to.c_str()) != 0) {
-        error = images.shown(to) + ": " + strerror(errno);
+        error = handle_failure(images.shown(to), errno);
         return false;
     }
     flush_directory(images);

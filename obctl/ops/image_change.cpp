@@ -66,8 +66,7 @@ Outcome remove_directory(const Medium& medium, const DirHandle& images, const st
     clean_leftovers(medium);
     const std::string hidden = unused_hidden_name(images, removal_prefix);
     if (ob::kernel().renameat(images.fd(), name.c_str(), images.fd(), hidden.c_str()) != 0)
-        return outcome(Outcome::failed,
-                       shown_image(name) + ": " + strerror(errno) + "; not removed");
+        return outcome(Outcome::failed, handle_failure(shown_image(name), errno) + "; not removed");
     flush_directory(images);
     std::string error;
     const bool removed = remove_tree(images, hidden, error);
@@ -122,7 +121,7 @@ Outcome remove_image(const Medium& medium, const std::string& name) {
     if (!move_choices(medium, name, ob::flash_name, error)) return outcome(Outcome::failed, error);
     if (S_ISDIR(st.st_mode)) return remove_directory(medium, images, name);
     if (ob::kernel().unlinkat(images.fd(), name.c_str(), 0) != 0)
-        return outcome(Outcome::failed, shown_image(name) + ": " + strerror(errno));
+        return outcome(Outcome::failed, handle_failure(shown_image(name), errno));
     flush_directory(images);
     return succeeded();
 }
@@ -137,8 +136,7 @@ Outcome rename_image(const Medium& medium, const std::string& from, const std::s
     if (images.stat(to, st) || errno != ENOENT)
         return outcome(Outcome::in_use, shown_image(to) + " is there already");
     if (ob::kernel().renameat(images.fd(), from.c_str(), images.fd(), to.c_str()) != 0)
-        return outcome(Outcome::failed,
-                       shown_image(from) + ": " + strerror(errno) + "; not renamed");
+        return outcome(Outcome::failed, handle_failure(shown_image(from), errno) + "; not renamed");
     flush_directory(images);
     std::string error;
     if (!move_choices(medium, from, to, error)) return outcome(Outcome::failed, error);

@@ -44,7 +44,7 @@ bool replace_in(const DirHandle& dir, const std::string& name, const std::string
     if (mode != 0) old.st_mode = S_IFREG | mode;
     const ob::FilePart whole = {content.data(), content.size()};
     if (!ob::replace_file_at(dir.fd(), name.c_str(), old, &whole, 1))
-        return failed(error, shown + ": " + strerror(errno) + "; unchanged");
+        return failed(error, handle_failure(shown, errno) + "; unchanged");
     return true;
 }
 
@@ -87,7 +87,7 @@ bool remove_medium_file(const Medium& medium, const std::string& relative, std::
         return errno == ENOENT || failed(error, handle_failure(relative, errno));
     if (S_ISDIR(st.st_mode)) return failed(error, relative + ": a directory; not removed");
     if (ob::kernel().unlinkat(dir.fd(), name.c_str(), 0) != 0)
-        return failed(error, relative + ": " + strerror(errno) + "; not removed");
+        return failed(error, handle_failure(relative, errno) + "; not removed");
     flush_directory(dir);
     return true;
 }

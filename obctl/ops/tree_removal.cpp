@@ -40,6 +40,10 @@ public:
 private:
     std::string shown(const std::string& name) const;
     void note(const std::string& name, const std::string& why);
+    // The first failure, from errno.
+    void failed(const std::string& name) {
+        if (error_.empty()) error_ = handle_failure(shown(name), errno);
+    }
     bool enter(const DirHandle& from, const std::string& name, const struct stat& st);
     void next_name();
     bool leave();
@@ -76,7 +80,7 @@ bool Removal::enter(const DirHandle& from, const std::string& name, const struct
     DirHandle below;
     struct stat opened;
     if (!from.open_below(name, below) || !below.stat_self(opened)) {
-        note(name, strerror(errno));
+        failed(name);
         return false;
     }
     if (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
@@ -87,7 +91,7 @@ bool Removal::enter(const DirHandle& from, const std::string& name, const struct
     level.name = name;
     level.dev = st.st_dev;
     level.ino = st.st_ino;
-    if (ob::kernel().list_dir_at(below.fd(), level.names) != 0) note(name, strerror(errno));
+    if (ob::kernel().list_dir_at(below.fd(), level.names) != 0) failed(name);
     levels_.push_back(std::move(level));
     here_ = std::move(below);
     return true;
@@ -99,12 +103,12 @@ void Removal::next_name() {
     const std::string name = level.names[level.next++];
     struct stat st;
     if (!here_.stat(name, st)) {
-        if (errno != ENOENT) note(name, strerror(errno));
+        if (errno != ENOENT) failed(name);
         return;
     }
     if (!S_ISDIR(st.st_mode)) {
         if (ob::kernel().unlinkat(here_.fd(), name.c_str(), 0) != 0 && errno != ENOENT)
-            note(name, strerror(errno));
+            failed(name);
         return;
     }
     DirHandle from = std::move(here_);
@@ -120,7 +124,7 @@ bool Removal::leave() {
         here_.close();
         if (ob::kernel().unlinkat(parent_.fd(), done.name.c_str(), AT_REMOVEDIR) != 0 &&
             error_.empty())
-            note(done.name, strerror(errno));
+            failed(done.name);
         return true;
     }
     const int up = ob::kernel().openat(here_.fd(), "..", up_flags);
@@ -134,7 +138,7 @@ bool Removal::leave() {
     }
     here_.adopt(up, "");
     if (ob::kernel().unlinkat(here_.fd(), done.name.c_str(), AT_REMOVEDIR) != 0 && error_.empty())
-        note(done.name, strerror(errno));
+        failed(done.name);
     return true;
 }
 
@@ -154,12 +158,12 @@ bool remove_tree(const DirHandle& parent, const std::string& name, std::string& 
     error.clear();
     struct stat st;
     if (!parent.stat(name, st)) {
-        error = parent.shown(name) + ": " + strerror(errno);
+        error = handle_failure(parent.shown(name), errno);
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
         if (ob::kernel().unlinkat(parent.fd(), name.c_str(), 0) == 0) return true;
-        error = parent.shown(name) + ": " + strerror(errno);
+        error = handle_failure(parent.shown(name), errno);
         return false;
     }
     Removal removal(parent, st.st_dev);

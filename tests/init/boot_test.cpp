@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <regex>
+#include <sstream>
 
 #include "obinit_box.h"
 
@@ -68,19 +69,103 @@ TEST(ImageBoot, CarriesTheTreesOverAndStartsTheImageInitUnchanged) {
     EXPECT_EQ(run.program, "/sbin/init.sysvinit");
     EXPECT_EQ(run.argv, (Calls{"/sbin/init", "quiet"}));
     EXPECT_EQ(run.envp, (Calls{"HOME=/", "TERM=linux"}));
+    // The image's "/" is the root of a mount of its own: the image directory
+    // bound onto itself, the trees carried into it, moved onto "/".
     const size_t at = box.first(R"(chdir("/media/ob/ob/img1"))");
-    ASSERT_LT(at + 12, box.calls.size());
-    EXPECT_EQ(Calls(box.calls.begin() + at, box.calls.begin() + at + 12),
+    ASSERT_LT(at + 14, box.calls.size());
+    EXPECT_EQ(Calls(box.calls.begin() + at, box.calls.begin() + at + 14),
               (Calls{R"(chdir("/media/ob/ob/img1"))",
+                     R"(mount("/media/ob/ob/img1", "/media/ob/ob/img1", NULL, MS_BIND, NULL))",
+                     R"(chdir("/media/ob/ob/img1"))",
                      R"(mount("/media/ob", "/media/ob/ob/img1/media/ob", NULL, MS_BIND, NULL))",
                      R"(mount("/sys", "/media/ob/ob/img1/sys", NULL, MS_MOVE, NULL))",
                      R"(mount("/dev", "/media/ob/ob/img1/dev", NULL, MS_MOVE, NULL))",
-                     R"(mount(".", "/", NULL, MS_BIND, NULL))", R"(chroot("."))", R"(chdir("/"))",
+                     R"(mount(".", "/", NULL, MS_MOVE, NULL))", R"(chroot("."))", R"(chdir("/"))",
                      R"(chroot("."))", R"(chdir("/"))", R"(open("/dev/console", O_RDWR))",
                      "dup2(0, 1)", "dup2(0, 2)"}));
     EXPECT_EQ(box.calls.back(), R"(execve("/sbin/init.sysvinit"))");
     EXPECT_TRUE(box.printed("Orbiel is booting Image img1 ...\n"));
     EXPECT_EQ(box.console_text.substr(box.console_text.size() - 20), "Continue booting...\n");
+}
+
+// The carried trees go where the image's own links put them, inside the
+// image; one that has no directory there is left out with a line. A step of
+// the root mount that fails says "moving rootdir", and the image still boots
+// from its directory.
+TEST(ImageBoot, TreesGoWhereTheImagesLinksPutThemAndTheRootMountFallsBack) {
+    const std::string bind_self =
+        R"(mount("/media/ob/ob/img1", "/media/ob/ob/img1", NULL, MS_BIND, NULL))";
+    const std::string move_root = R"(mount(".", "/", NULL, MS_MOVE, NULL))";
+    const struct {
+        const char* name;
+        std::function<void(ObinitBox&)> arrange;
+        Calls mounts;  // the carried trees and the root's, in order
+        std::string lines;
+        bool moved;  // the image's mount is "/"
+    } rows[] = {
+        {"media an absolute link",
+         [](ObinitBox& box) {
+             box.rmdir("/media/ob/ob/img1/media/ob");
+             box.rmdir("/media/ob/ob/img1/media");
+             box.make_symlink("/mnt/media", "/media/ob/ob/img1/media");
+             box.make_dir("/media/ob/ob/img1/mnt/media");
+             box.make_dir("/mnt/media");
+         },
+         {bind_self, R"(mount("/media/ob", "/media/ob/ob/img1/mnt/media/ob", NULL, MS_BIND, NULL))",
+          R"(mount("/sys", "/media/ob/ob/img1/sys", NULL, MS_MOVE, NULL))",
+          R"(mount("/dev", "/media/ob/ob/img1/dev", NULL, MS_MOVE, NULL))", move_root},
+         "",
+         true},
+        {"no directories for the trees",
+         [](ObinitBox& box) {
+             box.rmdir("/media/ob/ob/img1/media/ob");
+             box.make_symlink("/nowhere/ob", "/media/ob/ob/img1/media/ob");
+             box.rmdir("/media/ob/ob/img1/sys");
+             box.write_file("/media/ob/ob/img1/sys", "a file");
+             box.rmdir("/media/ob/ob/img1/dev");
+             box.make_symlink("/", "/media/ob/ob/img1/dev");
+         },
+         {bind_self, move_root},
+         "Orbiel: image directory /media/ob/ob/img1 has no directory /media/ob, the medium left "
+         "out\nOrbiel: image directory /media/ob/ob/img1 has no directory /sys, /sys left out\n"
+         "Orbiel: image directory /media/ob/ob/img1 has no directory /dev, /dev left out\n",
+         true},
+        {"the image directory cannot be bound",
+         [&bind_self](ObinitBox& box) { box.fail(bind_self, EINVAL); },
+         {bind_self, R"(mount("/media/ob", "/media/ob/ob/img1/media/ob", NULL, MS_BIND, NULL))",
+          R"(mount("/sys", "/media/ob/ob/img1/sys", NULL, MS_MOVE, NULL))",
+          R"(mount("/dev", "/media/ob/ob/img1/dev", NULL, MS_MOVE, NULL))"},
+         ob_test::error_line("moving rootdir", EINVAL),
+         false},
+        {"its mount cannot be moved onto the root",
+         [&move_root](ObinitBox& box) { box.fail(move_root, EBUSY); },
+         {bind_self, R"(mount("/media/ob", "/media/ob/ob/img1/media/ob", NULL, MS_BIND, NULL))",
+          R"(mount("/sys", "/media/ob/ob/img1/sys", NULL, MS_MOVE, NULL))",
+          R"(mount("/dev", "/media/ob/ob/img1/dev", NULL, MS_MOVE, NULL))", move_root},
+         ob_test::error_line("moving rootdir", EBUSY),
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ObinitBox box;
+        box.write_file("/media/ob/.obnobootmanager", "");
+        box.add_image("img1", "/sbin/init.sysvinit");
+        box.write_file("/media/ob/obboot.ini", "img1\n");
+        row.arrange(box);
+        EXPECT_EQ(box.boot().program, "/sbin/init.sysvinit");
+        Calls mounts = box.calls_starting("mount(");
+        mounts.erase(mounts.begin(), mounts.begin() + box.calls_starting(R"(mount("proc")").size());
+        mounts.resize(std::min(mounts.size(), row.mounts.size()));
+        EXPECT_EQ(mounts, row.mounts);
+        std::string lines;  // the root switch's own
+        std::istringstream said(box.console_text);
+        for (std::string line; std::getline(said, line);)
+            if (line.find("left out") != std::string::npos || line.find("moving rootdir") == 0)
+                lines += line + "\n";
+        EXPECT_EQ(lines, row.lines);
+        EXPECT_EQ(box.calls_starting("chroot("), Calls(row.moved ? 2 : 1, R"(chroot("."))"));
+        EXPECT_FALSE(box.exists("/mnt/media/ob")) << "nothing made in the flash root";
+    }
 }
 
 // The image is unpacked from a plain archive: no mount points at all.
@@ -151,12 +236,20 @@ TEST(OneShot, BootsOnceWithoutTheMenuAndIsRemovedFirst) {
         {" img2\n", true, "/sbin/init", false,
          "Orbiel: no image name in /media/ob/.oboneshot, not honoured\n"},
         {"img2\n", false, "/sbin/init", false, "Orbiel: cannot remove /media/ob/.oboneshot: "},
+        // An image that is gone or would not boot: the stored choice boots.
+        {"gone\n", true, "/sbin/init", false,
+         "Orbiel: cannot enter image directory /media/ob/ob/gone: No such file or directory "
+         "(/media/ob/.oboneshot), not honoured\nOrbiel is booting Image img1 ...\n"},
+        {"half\n", true, "/sbin/init", false,
+         "Orbiel: image directory /media/ob/ob/half holds no init program (/media/ob/.oboneshot), "
+         "not honoured\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.one_shot + std::string(row.removable ? "" : " (read-only)"));
         ObinitBox box;
         box.add_image("img1", "/sbin/init");
         box.add_image("img2", "/lib/systemd/systemd");
+        box.add_image("half", "");
         box.write_file("/media/ob/obboot.ini", "img1\n");
         box.write_file("/media/ob/.oboneshot", row.one_shot);
         if (!row.removable) box.fail(R"(unlink("/media/ob/.oboneshot"))", EROFS);

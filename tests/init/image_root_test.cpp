@@ -111,6 +111,15 @@ TEST(ImagePreparation, SystemdImageOnDm900GetsEveryStepInOrder) {
     obinit::prepare_image_root();
     EXPECT_FALSE(k.called("rename("));
     EXPECT_EQ(k.read_file("/etc/fstab"), "#" + two_line_table);
+
+    // A kernel with cgroup namespaces: no cgroup tmpfs that a current
+    // systemd would take for a container's.
+    k.write_file("/proc/self/ns/cgroup", "");
+    k.rmdir("/sys/fs/cgroup/cpu,cpuacct");
+    k.calls.clear();
+    obinit::prepare_image_root();
+    EXPECT_EQ(k.calls_starting("mount("), Calls(kernel_mounts.begin(), kernel_mounts.end() - 1));
+    EXPECT_FALSE(k.called(R"(mkdir("/sys/fs/cgroup/cpu,cpuacct")"));
 }
 
 TEST(ImagePreparation, MdevImageOnDm520GetsItsStartLinkTheMediumAndMtd2InRam) {

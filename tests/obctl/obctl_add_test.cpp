@@ -21,8 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "image_source.h"
+#include "medium_dir.h"
 #include "medium_files.h"
 #include "obctl.h"
+#include "operations.h"
 
 namespace {
 
@@ -484,6 +487,62 @@ TEST_F(AddImage, NeverCopiesTheMediumIntoItselfNorRemovesItThroughAMount) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(file(top + "/obboot.ini"), "Flash\n");
     EXPECT_EQ(access((top + "/ob.sh").c_str(), F_OK), 0);
+}
+
+// An archive read as an upload is, from blocks as they arrive: a box zip
+// read member by member goes in; one whose second box comes only after the
+// first was unpacked is refused at its end, and nothing is left.
+TEST_F(AddImage, AnUploadIsReadAsItArrives) {
+    class Upload : public obctl::ByteStream {
+    public:
+        explicit Upload(std::string bytes) : bytes_(std::move(bytes)) {}
+        long next(const void** block) override {
+            const size_t n = std::min<size_t>(1000, bytes_.size() - at_);
+            *block = bytes_.data() + at_;
+            at_ += n;
+            return static_cast<long>(n);
+        }
+        std::string why() const override { return ""; }
+
+    private:
+        std::string bytes_;
+        size_t at_ = 0;
+    };
+    class Quiet : public obctl::AddWatch {
+    public:
+        void phase(Phase) override {}
+        void unpacked(uint64_t, uint64_t, uint64_t, uint64_t) override {}
+        void note(const std::string&) override {}
+    };
+    const std::string gz = file(archive_of("rootfs.tar.gz", root_fs, ARCHIVE_FILTER_GZIP));
+    const struct {
+        std::vector<Member> members;
+        bool added;
+    } rows[] = {
+        {{{"dm900/rootfs.tar.gz", S_IFREG | 0644, gz, ""}, {"dm900/kernel", S_IFREG, "k", ""}},
+         true},
+        {{{"dm900/rootfs.tar.gz", S_IFREG | 0644, gz, ""},
+          {"dm920/rootfs.tar.gz", S_IFREG | 0644, gz, ""}},
+         false},
+    };
+    obctl::Medium medium;
+    std::string error;
+    ASSERT_TRUE(obctl::find_medium(top, medium, error)) << error;
+    for (const auto& row : rows) {
+        Upload upload(
+            file(archive_of("up.zip", row.members, ARCHIVE_FILTER_NONE, ARCHIVE_FORMAT_ZIP)));
+        obctl::ImageSource source;
+        ASSERT_TRUE(source.open_stream(upload, "up.zip", 0, error)) << error;
+        Quiet quiet;
+        obctl::AddRequest request;
+        request.name = row.added ? "up" : "refused";
+        volatile sig_atomic_t never = 0;
+        const obctl::Outcome done = obctl::add_image(medium, request, source, quiet, never);
+        EXPECT_EQ(done.ok(), row.added) << done.message;
+        EXPECT_EQ(access((top + "/ob/" + request.name).c_str(), F_OK) == 0, row.added);
+        EXPECT_TRUE(hidden_left().empty());
+        EXPECT_EQ(done.message.find("several boxes") != std::string::npos, !row.added);
+    }
 }
 
 TEST_F(AddImage, TheNextCheckFinishesWhatAnInterruptedAddLeft) {

@@ -166,6 +166,7 @@ struct FakeKernel::Impl {
 
     // Records a call; returns the error to fail it with, or 0.
     int note(const std::string& line) {
+        if (!self.recording) return 0;
         self.calls.push_back(line);
         for (FailRule& rule : fail_rules) {
             if (rule.times == 0 || line.compare(0, rule.prefix.size(), rule.prefix) != 0) continue;
@@ -359,7 +360,7 @@ int FakeKernel::open(const char* path, int flags, mode_t mode) {
     if (!impl_->tree.resolve(path, (flags & O_NOFOLLOW) == 0, r)) return -1;
     FakeDevice* dev = impl_->device_at(r.host);
     bool console = dev == nullptr && r.box == "/dev/console";
-    if (dev != nullptr || console) {
+    if ((dev != nullptr || console) && recording) {
         const std::string line =
             format("open(\"%s\", %s)", path, flag_names(flags, open_flags, "0").c_str());
         if (int err = impl_->note(line)) return fail_with(err);
@@ -522,8 +523,10 @@ int FakeKernel::dup2(int oldfd, int newfd) {
 int FakeKernel::ioctl(int fd, unsigned long request, void* arg) {
     Impl::Entry* e = impl_->entry(fd);
     if (e == nullptr) return fail_with(EBADF);
-    if (int err = impl_->note(format("ioctl(\"%s\", 0x%lx)", e->path.c_str(), request)))
-        return fail_with(err);
+    if (recording) {
+        if (int err = impl_->note(format("ioctl(\"%s\", 0x%lx)", e->path.c_str(), request)))
+            return fail_with(err);
+    }
     switch (e->kind) {
         case Impl::Entry::kConsole:
             return 0;

@@ -180,6 +180,10 @@ public:
     // - Descriptors 0, 1 and 2 start as the console; so does any open of
     //   "/dev/console" (unless a device is registered there).
     std::vector<std::string> calls;
+    // false: no call is recorded (nor made to fail by fail()), for
+    // measurements, where the fake's bookkeeping is not the measured code's
+    // cost.
+    bool recording = true;
     // Calls whose line starts with prefix, in order.
     std::vector<std::string> calls_starting(const std::string& prefix) const;
     // Bytes written through a console descriptor: all of them in

@@ -169,7 +169,7 @@ class Box:
     def boot(self, release=DM900, medium_tree=None, args=(), on_card=False, init="obinit",
              config=None, extra=None, timeout=90, interact=None, label="obtest", cmdline="",
              features=None, echo=None, disk=None, menu=None, while_up=None, full=False,
-             data_disk=None, obctl=False, module_params=None, forward=None):
+             data_disk=None, obctl=False, module_params=None, medium_mib=64, forward=None):
         """Boot the box; interact(board) runs while it is up (keys, shots).
         data_disk: a second disk (/dev/vdb) for what a scenario brings along; obctl:
         the flash root can run the medium's obctl.
@@ -178,7 +178,8 @@ class Box:
         program for the flash root then (bin/orbiel of its tree). while_up(board)
         watches the console without the guest's agent; when it returns True it
         has cut the power (killed qemu), which is then no failure.
-        module_params: {module: parameters} for the panel and decoder stand-ins.
+        module_params: {module: parameters} for the panel and decoder stand-ins;
+        medium_mib: the size of the medium made of medium_tree.
         forward: (host port, guest port): a network card, the guest's port reached
         on the host's loopback; the flash brings it up and restarts on a reboot."""
         media = {}
@@ -187,7 +188,7 @@ class Box:
         if medium_tree is not None:
             medium_tree.finish()
             disk = os.path.join(self.workdir, "boot.img")
-            media["boot"] = medium.make_ext4(disk, medium_tree.root, label=label, size_mib=64,
+            media["boot"] = medium.make_ext4(disk, medium_tree.root, label=label, size_mib=medium_mib,
                                              features=features, full=full)
         scratch = medium.make_blank(os.path.join(self.workdir, "scratch.img"), 128)
         media["scratch"] = scratch

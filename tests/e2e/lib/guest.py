@@ -35,7 +35,7 @@ BUILTIN_ENABLE = {"vfb": "video=vfb:"}
 # busybox applets the guest scripts and the programs' shell commands use.
 APPLETS = """ash cat cp dd echo env grep head insmod ln ls mkdir mknod mount
     mv poweroff reboot rm rmdir sed sleep sort stty swapoff swapon sync tail
-    test tr true false umount uname wc mdev find stat hexdump chroot losetup ifconfig""".split()
+    test tr true false umount uname wc mdev find stat hexdump chroot losetup unshare ifconfig""".split()
 SBIN_APPLETS = {"insmod", "mdev", "poweroff", "reboot", "swapoff", "swapon", "chroot", "losetup",
                 "ifconfig"}
 

@@ -87,6 +87,15 @@ def make_blank(path, size_mib):
     return path
 
 
+def superblock(disk):
+    """The ext4 superblock of the disk image's partition as it was left: its state and
+    features (as dumpe2fs names them), before any check changes them."""
+    r = subprocess.run(["dumpe2fs", "-h", "%s?offset=%d" % (disk, PART_OFFSET)], capture_output=True,
+                       text=True)
+    fields = dict(line.split(":", 1) for line in r.stdout.splitlines() if ":" in line)
+    return fields.get("Filesystem state", "").strip(), fields.get("Filesystem features", "").split()
+
+
 class Readback:
     """The partition of a disk image after a run, checked and readable."""
 
