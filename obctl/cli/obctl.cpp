@@ -101,6 +101,7 @@ const Verb verb_table[] = {
      "the label the menu shows for a numbered image (1 to 8)",
      "Makes TEXT the first word of the numbered image's .obinfo, which the menu shows as\n"
      "\"N (TEXT)\"; the rest of the file stays. TEXT is one word of at most 59 characters.\n"},
+#if OB_WEB
     {"serve", verb_serve, 0, 0, takes_listen, false, "[--listen ADDR:PORT]",
      "the web page: everything obctl does, from a phone's browser",
      "Serves a web page (plain HTTP, for the home network only) that shows the menu's\n"
@@ -121,6 +122,7 @@ const Verb verb_table[] = {
      "where systemd runs the image, an init script and its rc?.d links where a System V\n"
      "style init does (sysvinit, busybox); web disable removes exactly what enable added.\n"
      "Both refuse, saying why, in an image they do not understand.\n"},
+#endif
 };
 
 void print_help() {
