@@ -51,16 +51,6 @@ bool medium_takes_images(const Medium& medium, std::string& error) {
     return false;
 }
 
-bool room_for(const Medium& medium, const ImageSource& source, std::string& error) {
-    struct statvfs st;
-    if (source.least_room() == 0 || ob::kernel().statvfs(medium.top.c_str(), &st) != 0) return true;
-    const uint64_t free_bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
-    if (source.least_room() <= free_bytes) return true;
-    error = source.name() + " needs at least " + megabytes(source.least_room()) +
-            ", the medium has " + megabytes(free_bytes) + " free";
-    return false;
-}
-
 // The mount points obinit would otherwise make at every boot, each made
 // where the image has nothing of that name. A link there is the image's own
 // arrangement (its /media elsewhere, say): obinit resolves it inside the
@@ -142,6 +132,15 @@ Outcome finish_tree(const Medium& medium, const DirHandle& images, const DirHand
 
 }  // namespace
 
+Outcome room_for(const Medium& medium, const std::string& source, uint64_t least_room) {
+    struct statvfs st;
+    if (least_room == 0 || ob::kernel().statvfs(medium.top.c_str(), &st) != 0) return succeeded();
+    const uint64_t free_bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    if (least_room <= free_bytes) return succeeded();
+    return outcome(Outcome::too_large, source + " needs at least " + megabytes(least_room) +
+                                           ", the medium has " + megabytes(free_bytes) + " free");
+}
+
 Outcome add_can_start(const Medium& medium, const AddRequest& request, AddWatch& watch) {
     Target target;
     const Outcome named = choose_target(request, target);
@@ -171,8 +170,9 @@ Outcome add_image(const Medium& medium, const AddRequest& request, ImageSource& 
     Target target;
     const Outcome named = choose_target(request, target);
     if (!named.ok()) return named;
+    const Outcome room = room_for(medium, source.name(), source.least_room());
+    if (!room.ok()) return room;
     std::string error;
-    if (!room_for(medium, source, error)) return outcome(Outcome::too_large, error);
     DirHandle images;
     if (!medium.images(images, error, true)) return outcome(Outcome::failed, error);
     struct stat st;

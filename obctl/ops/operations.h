@@ -58,6 +58,11 @@ struct AddRequest {
 // replace are finished first (watch hears of each).
 Outcome add_can_start(const Medium& medium, const AddRequest& request, AddWatch& watch);
 
+// Whether a source that takes at least least_room bytes (0: unknown) fits
+// in the medium's free space; add_image asks it of its source, the web page
+// of an upload's length before any of it is read.
+Outcome room_for(const Medium& medium, const std::string& source, uint64_t least_room);
+
 // Unpacks the opened source under a hidden name, makes obinit's mount
 // points and the .obinfo, checks the tree as obinit would, and only then
 // gives it its name (in place of the old image with replace). stop ends the

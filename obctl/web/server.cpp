@@ -4,7 +4,6 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <string.h>
-#include <sys/statvfs.h>
 #include <sys/utsname.h>
 
 #include <utility>
@@ -130,15 +129,6 @@ std::string session_cookie(const std::string& key) {
 
 // The upload's free-space check, made before a byte of it is read: the
 // archive takes at least its own size once unpacked.
-Outcome room_for_upload(const Medium& medium, const std::string& file, uint64_t size) {
-    struct statvfs st;
-    if (size == 0 || ob::kernel().statvfs(medium.top.c_str(), &st) != 0) return succeeded();
-    const uint64_t free_bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
-    if (size <= free_bytes) return succeeded();
-    return outcome(Outcome::too_large, file + " needs at least " + megabytes(size) +
-                                           ", the medium has " + megabytes(free_bytes) + " free");
-}
-
 bool plain_number(const std::string& text, uint64_t& value) {
     if (text.empty() || text.size() > 19) return false;
     value = 0;
@@ -415,7 +405,7 @@ int WebServer::start_upload(MHD_Connection* connection, Request& request) {
     }
     auto job = std::make_shared<UploadAdd>(id, medium_, add, file, size, request.client);
     Outcome can = job->can_start();
-    if (can.ok()) can = room_for_upload(medium_, file, size);
+    if (can.ok()) can = room_for(medium_, file, size);
     if (can.ok() && !job->start(stop_add_)) can = outcome(Outcome::failed, "no thread for the add");
     if (!can.ok()) return send_json(connection, outcome_reply(can));
     {
