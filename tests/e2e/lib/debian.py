@@ -20,6 +20,7 @@ OBCTL_LIBS = MENU_LIBS + ["libmd0", "libarchive13", "libacl1", "libbz2-1.0", "li
 PROGRAMS = {"e2fsck", "fsck.ext4", "tune2fs", "dash"}
 
 
+@paths.cache_builder
 def unpacked(package):
     return kernel.unpack(kernel.apt_download(package + ":mipsel", paths.debs()),
                          os.path.join(paths.cache(), "mipsel-debs", package))

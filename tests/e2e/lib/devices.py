@@ -61,6 +61,7 @@ def frame_pixels(frame):
     return rows
 
 
+@paths.cache_builder
 def _panel_text_program():
     src = os.path.join(paths.E2E, "host", "panel_text.c")
     out_dir = os.path.join(paths.cache(), "host-bin")

@@ -52,6 +52,7 @@ USERLAND = {
 }
 
 
+@paths.cache_builder
 def busybox():
     if paths.release1():
         return release1.userland("bin/busybox")
@@ -78,6 +79,7 @@ def tune2fs():
     return dict(userland_files("e2fsprogs"))["sbin/tune2fs"]
 
 
+@paths.cache_builder
 def helper(name):
     """Static mipsel build of one of the harness's guest programs."""
     if paths.release1():
@@ -138,6 +140,7 @@ def module_order(wanted, index):
     return [(name, params.get(name, "")) for name in order]
 
 
+@paths.cache_builder
 def device_modules():
     """{name: path} of DEVICE_MODULES built for the board's kernel; built again when
     a source changes. The build happens in the cache: kbuild writes next to the sources."""

@@ -25,6 +25,7 @@ def _run(cmd, **kw):
     return subprocess.run(cmd, check=True, **kw)
 
 
+@paths.cache_builder
 def apt_download(package, into):
     """Fetch one Debian package (name, name:arch, either with =version) unless a copy is cached."""
     os.makedirs(into, exist_ok=True)
@@ -41,6 +42,7 @@ def apt_download(package, into):
     return found[0]
 
 
+@paths.cache_builder
 def unpack(deb, into):
     stamp = os.path.join(into, ".unpacked")
     if not os.path.exists(stamp):
@@ -60,6 +62,7 @@ def kernel_package_name():
     return m.group(1) + ":mipsel"
 
 
+@paths.cache_builder
 def stock_tree():
     """Unpacked kernel package: boot/vmlinuz-* and lib/modules/*."""
     tree = os.path.join(paths.cache(), "linux")
@@ -69,6 +72,7 @@ def stock_tree():
     return unpack(deb, tree)
 
 
+@paths.cache_builder
 def module_build_tree():
     """The tree that "make -C TREE M=DIR" builds outside modules of the board's kernel in.
     For the stock kernel: Debian's headers packages of exactly its version (the one for
@@ -167,6 +171,7 @@ def wrap_elf(raw, entry, flags):
     return header + phdr + b"\0" * (data_off - ehsize - phsize) + raw
 
 
+@paths.cache_builder
 def kernel_for(release):
     """Path of the cached, patched kernel for a release such as 3.14.28-1.12-dm900."""
     if paths.release1():

@@ -1,8 +1,11 @@
 """Where the harness finds the project and keeps what it makes."""
+import fcntl
+import functools
 import glob
 import os
 import shutil
 import tarfile
+import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 E2E = os.path.dirname(HERE)
@@ -23,6 +26,34 @@ def cache():
     d = os.environ.get("OB_E2E_CACHE", os.path.join(build(), "e2e-cache"))
     os.makedirs(d, exist_ok=True)
     return d
+
+
+_cache_holds = threading.local()
+
+
+def cache_builder(func):
+    """Whatever func makes in the cache, it makes alone: two runs of the harness at
+    once (scripts/test boots two boxes side by side) wait for each other here
+    instead of unpacking or compiling into the same files. The lock is one for the
+    whole cache and taken once per process however deep the builders call each other;
+    a builder that finds its result made returns at once."""
+    @functools.wraps(func)
+    def locked(*args, **kwargs):
+        depth = getattr(_cache_holds, "depth", 0)
+        if depth:
+            _cache_holds.depth = depth + 1
+            try:
+                return func(*args, **kwargs)
+            finally:
+                _cache_holds.depth = depth
+        with open(os.path.join(cache(), ".lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            _cache_holds.depth = 1
+            try:
+                return func(*args, **kwargs)
+            finally:
+                _cache_holds.depth = 0
+    return locked
 
 
 def debs():
@@ -81,7 +112,10 @@ def from_bundle(member):
         for entry in tar.getmembers():
             if os.path.normpath(entry.name) == member and entry.isfile():
                 os.makedirs(os.path.dirname(out), exist_ok=True)
-                with tar.extractfile(entry) as src, open(out, "wb") as dst:
+                # Whole or not there: another run may be starting this program now.
+                part = "%s.%d" % (out, os.getpid())
+                with tar.extractfile(entry) as src, open(part, "wb") as dst:
                     shutil.copyfileobj(src, dst)
-                os.chmod(out, entry.mode)
+                os.chmod(part, entry.mode)
+                os.replace(part, out)
     return out
